@@ -1,0 +1,65 @@
+#pragma once
+// Tagging one WAVE file in place with the loop properties of a clsAcidSettings.
+
+#include "VelorizeUi.h"
+#include "clsAcidSettings.h"
+
+#include <cstdint>
+#include <string>
+
+namespace mmio {
+class File;
+struct MMCKINFO;
+}  // namespace mmio
+
+namespace velorizer {
+
+// The fields of a "fmt " chunk that tagging uses.
+struct WaveFormat {
+    uint16_t formatTag = 0;
+    uint16_t channels = 0;
+    uint32_t samplesPerSec = 0;
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+};
+
+// Finds the "fmt " chunk in the form from the current position and reads it.
+// 0 on success, -1 when there is none or it is shorter than 16 bytes. The
+// position is then just behind the chunk.
+int32_t ReadWaveFormat(mmio::File& handle, const mmio::MMCKINFO& form, WaveFormat& format);
+// Finds the "data" chunk in the form from the current position: 0 and its
+// declared size, or -1. The position is then just behind the chunk.
+int32_t GetDataChunkSize(mmio::File& handle, const mmio::MMCKINFO& form, uint32_t& size);
+
+constexpr float kDefaultTempo = 120.0f;
+// The tempo of a loop of `beats` beats whose audio is `dataSize` bytes in `format`:
+// the float nearest to beats x 60 x rate / frames, with frames = dataSize / block
+// alignment. 120 when the format gives no frame size or there is no whole frame.
+float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize);
+// The float nearest to num / den (ties to even); den > 0.
+float NearestFloat(__int128 num, uint64_t den);
+
+// Tags the file at `path`: asks before changing a read-only or already tagged file,
+// derives the tempo of a loop, then overwrites the existing acid body or appends a
+// new acid chunk. Every problem is told to the user through `ui`; the two answer
+// variables carry Yes to All (3) and Cancel (-1) from file to file.
+void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
+                  int32_t& retagAnswer, VelorizeUi& ui);
+
+// What the loop settings panel offers, and how it becomes a loop properties record.
+struct PanelChoice {
+    enum Kind { OneShot, Loop, DiskBased };
+    Kind kind = OneShot;
+    int loopRootIndex = 0;     // 0 = don't transpose, 1..12 = C..B
+    int32_t beats = 4;         // 1..10000
+    bool tempoChecked = false;
+    int diskRootIndex = 0;     // 0 = don't transpose, 1..12 = C..B
+    int32_t tempoMilli = 120000;  // thousandths of a beat per minute, 60000..240000
+};
+void FillSettings(clsAcidSettings& settings, const PanelChoice& choice);
+
+// The root-note names of the panel: index 0 "Don't transpose", then C to B.
+extern const char* const kRootNoteNames[13];
+
+}  // namespace velorizer

@@ -1,0 +1,37 @@
+#pragma once
+// How the tagging engine talks to the user. The desktop program, the command line
+// and the tests each supply their own.
+
+#include <cstdint>
+#include <string>
+
+namespace velorizer {
+
+// Message box styles, as the runtime numbers them.
+enum MsgBoxStyle : int {
+    vbOKOnly = 0,
+    vbCritical = 16,
+    vbExclamation = 48,
+    vbInformation = 64,
+};
+
+// Answers of the change confirmation.
+enum ConfirmAnswer : int32_t {
+    kAnswerNone = 0,
+    kAnswerYes = 1,
+    kAnswerNo = 2,
+    kAnswerYesToAll = 3,
+    kAnswerCancel = -1,
+};
+
+class VelorizeUi {
+public:
+    virtual ~VelorizeUi() = default;
+    // A message box with an OK button. An empty title means the application title.
+    virtual void MsgBox(const std::string& prompt, int style, const std::string& title) = 0;
+    // The change confirmation: returns 1 (Yes), 2 (No), 3 (Yes to All) or -1 (Cancel);
+    // anything else is taken as a refusal that does not stop the run.
+    virtual int32_t GetConfirmReadOnly(const std::string& title, const std::string& message) = 0;
+};
+
+}  // namespace velorizer

@@ -1,0 +1,54 @@
+#pragma once
+// The loop properties record: the 24-byte body of an `acid` chunk, with one
+// property per field the program sets, and the operation that writes it into an
+// open WAVE file.
+
+#include <array>
+#include <cstdint>
+
+namespace mmio { class File; }
+
+namespace velorizer {
+
+class VelorizeUi;
+
+// The six loop-type values the program writes.
+enum AcidMode : int32_t {
+    kModeOneShot = 1,
+    kModeLoop = 20,
+    kModeLoopRoot = 22,
+    kModeDiskNoTempo = 25,
+    kModeDiskTempo = 28,
+    kModeDiskTempoRoot = 30,
+};
+
+class clsAcidSettings {
+public:
+    static constexpr int kBodySize = 24;
+    using Body = std::array<uint8_t, kBodySize>;
+
+    clsAcidSettings();
+
+    int32_t Mode() const;
+    void Mode(int32_t value);
+    int16_t MidiBase() const;
+    void MidiBase(int16_t value);
+    int32_t LoopBeats() const;
+    void LoopBeats(int32_t value);
+    float Tempo() const;
+    void Tempo(float value);
+    Body Contents() const { return body_; }
+
+    // create true: a whole new chunk (header and body) at the file's current
+    // position; false: the 24 body bytes over an existing chunk's body there.
+    // A failed write shows "error!" (when ui is given) and returns false, so the
+    // caller can put the file back as it was.
+    bool WriteData(mmio::File& handle, bool create, VelorizeUi* ui) const;
+
+private:
+    template <typename T> T Get(int offset) const;
+    template <typename T> void Set(int offset, T value);
+    Body body_{};
+};
+
+}  // namespace velorizer

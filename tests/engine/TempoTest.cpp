@@ -1,0 +1,109 @@
+#include "Velorize.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace velorizer;
+
+namespace {
+WaveFormat Format(uint16_t channels, uint32_t rate, uint16_t bits, int align = -1) {
+    WaveFormat f;
+    f.channels = channels;
+    f.samplesPerSec = rate;
+    f.bitsPerSample = bits;
+    f.blockAlign = align >= 0 ? static_cast<uint16_t>(align) : static_cast<uint16_t>(channels * bits / 8);
+    return f;
+}
+}  // namespace
+
+TEST(LoopTempo, TheWorkedExampleAndBigLoopsWithoutOverflow) {
+    // Stereo, 16 bits, 44.1 kHz, 352,800 bytes of audio: 88,200 frames; 4 beats.
+    EXPECT_EQ(LoopTempo(4, Format(2, 44100, 16), 352800), 120.0f);
+    // 1,000 beats at 44.1 kHz no longer overflows.
+    EXPECT_EQ(LoopTempo(1000, Format(2, 44100, 16), 352800), 30000.0f);
+    // The largest beat count with a data chunk of almost 4 GiB.
+    const float t = LoopTempo(10000, Format(2, 48000, 16), 0xFFFFFFFFu);
+    EXPECT_EQ(t, NearestFloat(static_cast<__int128>(10000) * 60 * 48000, 0xFFFFFFFFu / 4));
+    EXPECT_NEAR(t, 26.822090f, 1e-5);
+}
+
+TEST(LoopTempo, FramesComeFromTheBlockAlignment) {
+    // 24-bit audio in 32-bit containers: the block alignment is the frame size.
+    EXPECT_EQ(LoopTempo(4, Format(2, 48000, 32, 8), 96000 * 8), 120.0f);
+    // A trailing partial frame is not a frame: 44,100 whole frames of 6 bytes.
+    EXPECT_EQ(LoopTempo(2, Format(2, 44100, 24), 44100 * 6 + 5), 120.0f);
+}
+
+TEST(LoopTempo, StopsAt120WhenTheFormatGivesNoFrames) {
+    EXPECT_EQ(LoopTempo(8, Format(2, 44100, 12, 4), 352800), 120.0f) << "bits not a multiple of 8";
+    EXPECT_EQ(LoopTempo(8, Format(2, 44100, 16, 0), 352800), 120.0f) << "block alignment 0";
+    EXPECT_EQ(LoopTempo(8, Format(0, 44100, 16, 4), 352800), 120.0f) << "no channels";
+    EXPECT_EQ(LoopTempo(8, Format(2, 44100, 0, 4), 352800), 120.0f) << "no bits";
+    EXPECT_EQ(LoopTempo(8, Format(2, 44100, 16), 0), 120.0f) << "empty data chunk";
+    EXPECT_EQ(LoopTempo(8, Format(2, 44100, 16), 3), 120.0f) << "less than one frame";
+}
+
+TEST(NearestFloat, RoundsTheExactQuotientNotADoubleRoundedOne) {
+    const __int128 den = static_cast<__int128>(1) << 60;
+    const __int128 tie = den + (static_cast<__int128>(1) << 36);  // exactly halfway between 1 and 1 + 2^-23
+    const float up = std::nextafter(1.0f, 2.0f);
+    EXPECT_EQ(NearestFloat(tie, static_cast<uint64_t>(den)), 1.0f) << "a tie goes to the even neighbour";
+    EXPECT_EQ(NearestFloat(tie + 1, static_cast<uint64_t>(den)), up) << "a hair above the tie rounds up";
+    EXPECT_EQ(NearestFloat(tie - 1, static_cast<uint64_t>(den)), 1.0f);
+    // Halfway between 1 + 2^-23 (odd) and 1 + 2^-22 (even) goes up.
+    const __int128 tie2 = den + 3 * (static_cast<__int128>(1) << 36);
+    EXPECT_EQ(NearestFloat(tie2, static_cast<uint64_t>(den)), std::nextafter(up, 2.0f));
+    EXPECT_EQ(NearestFloat(-tie - 1, static_cast<uint64_t>(den)), -up);
+    EXPECT_EQ(NearestFloat(0, 7), 0.0f);
+    EXPECT_EQ(NearestFloat(1, 3), 1.0f / 3.0f);
+}
+
+TEST(FillSettings, TheSixPanelChoicesGiveTheSixModes) {
+    struct Case {
+        PanelChoice choice;
+        int32_t mode;
+        int16_t midi;
+        int32_t beats;
+        float tempo;
+    };
+    auto loop = [](int root, int beats) {
+        PanelChoice c;
+        c.kind = PanelChoice::Loop;
+        c.loopRootIndex = root;
+        c.beats = beats;
+        c.diskRootIndex = 5;  // never read for a loop
+        return c;
+    };
+    auto disk = [](bool tempo, int root, int milli) {
+        PanelChoice c;
+        c.kind = PanelChoice::DiskBased;
+        c.tempoChecked = tempo;
+        c.diskRootIndex = root;
+        c.tempoMilli = milli;
+        c.loopRootIndex = 3;  // never read for a disk-based file
+        c.beats = 99;
+        return c;
+    };
+    PanelChoice oneShot;
+    oneShot.loopRootIndex = 4;
+    oneShot.beats = 16;
+    oneShot.tempoChecked = true;
+    const Case cases[] = {
+        {oneShot, 1, 0, 4, 120.0f},
+        {loop(0, 8), 20, 0, 8, 120.0f},
+        {loop(1, 8), 22, 60, 8, 120.0f},   // C
+        {loop(12, 3), 22, 71, 3, 120.0f},  // B
+        {disk(true, 0, 95500), 28, 60, 4, 95.5f},
+        {disk(true, 1, 120000), 30, 48, 4, 120.0f},  // C
+        {disk(true, 12, 60001), 30, 59, 4, 60.001f},  // B
+        {disk(false, 7, 240000), 25, 60, 4, 240.0f},  // the root-note list is not read
+    };
+    for (const auto& c : cases) {
+        clsAcidSettings s;
+        FillSettings(s, c.choice);
+        EXPECT_EQ(s.Mode(), c.mode);
+        EXPECT_EQ(s.MidiBase(), c.midi) << "mode " << c.mode;
+        EXPECT_EQ(s.LoopBeats(), c.beats) << "mode " << c.mode;
+        EXPECT_EQ(s.Tempo(), c.tempo) << "mode " << c.mode;
+    }
+}
