@@ -1,0 +1,29 @@
+#pragma once
+// Hooks for tests: reset the module, and replace what the real program takes
+// from its surroundings.
+
+#include "Vexlor.h"
+
+#include <optional>
+#include <string>
+
+namespace modVexlor::testing {
+
+// Back to the uninitialised state: closes the circular log and the monitor
+// link, forgets every setting and the call tree. Hooks set below stay.
+void Reset();
+// Folder used instead of the executable's ("" = the executable's folder).
+void SetApplicationFolder(std::string folder);
+// Executable name used instead of the real one ("" = the real one).
+void SetExecutableName(std::string name);
+// Whether the program counts as running in its development environment
+// (nullopt = ask whether a debugger is attached).
+void SetDevelopmentEnvironment(std::optional<bool> value);
+// Bounds of a mail delivery, in milliseconds.
+void SetMailTimeouts(long connectMs, long totalMs);
+// Decimal separator used by FormatSeconds (nullopt = the user's locale's).
+void SetDecimalSeparator(std::optional<std::string> separator);
+// Settings, writable, for cases that need a value no file gives.
+SettingsType& MutableSettings();
+
+}  // namespace modVexlor::testing

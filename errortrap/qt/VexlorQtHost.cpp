@@ -1,0 +1,53 @@
+#include "VexlorQtHost.h"
+
+#include "AppInfo.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+#include <csignal>
+
+namespace vxqt {
+
+int QtHost::MsgBox(const std::string& prompt, int style, const std::string& caption) {
+    QMessageBox box;
+    box.setWindowTitle(QString::fromStdString(caption.empty() ? vb::AppInfo::Title : caption));
+    box.setText(QString::fromStdString(prompt));
+    switch (style & 0x70) {
+        case modVexlor::vbCritical: box.setIcon(QMessageBox::Critical); break;
+        case modVexlor::vbQuestion: box.setIcon(QMessageBox::Question); break;
+        case modVexlor::vbExclamation: box.setIcon(QMessageBox::Warning); break;
+        case modVexlor::vbInformation: box.setIcon(QMessageBox::Information); break;
+        default: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    if ((style & 0xF) == modVexlor::vbOKCancel) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? modVexlor::vbOK : modVexlor::vbCancel;
+}
+
+void QtHost::DisableForms() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) w->setEnabled(false);
+}
+
+void QtHost::EnableForms() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) w->setEnabled(true);
+}
+
+void QtHost::DoEvents() { QCoreApplication::processEvents(); }
+
+void QtHost::StopInDebugger() { std::raise(SIGTRAP); }
+
+void InstallQtHost() {
+    static QtHost host;
+    modVexlor::SetHost(&host);
+}
+
+}  // namespace vxqt
