@@ -346,6 +346,33 @@ void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& r
     }
 }
 
+bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error) {
+    bodies.clear();
+    int err = 0;
+    auto h = mmio::File::Open(path, mmio::MMIO_READ, &err);
+    if (!h) {
+        error = err == ENOTSUP ? "it is not a regular file" : LowerFirst(vb::StandardErrorText(vb::ErrorNumberFromErrno(err)));
+        return false;
+    }
+    mmio::MMCKINFO form;
+    form.fccType = mmio::StringToFOURCC("WAVE");
+    if (h->Descend(form, nullptr, mmio::MMIO_FINDRIFF) != mmio::MMSYSERR_NOERROR || form.dwDataOffset != 8) {
+        error = "it is not a WAVE file";
+        return false;
+    }
+    const FormWalk walk = WalkForm(*h, form, h->Tell());
+    for (int64_t offset : walk.acidBodies) {
+        clsAcidSettings::Body body{};
+        h->Seek(offset, mmio::kSeekSet);
+        if (h->Read(body.data(), clsAcidSettings::kBodySize) == clsAcidSettings::kBodySize) bodies.push_back(body);
+    }
+    if (walk.hasOddAcid) {
+        error = "its acid chunk is " + std::to_string(walk.oddAcidSize) + " bytes long instead of 24";
+        return false;
+    }
+    return true;
+}
+
 void FillSettings(clsAcidSettings& settings, const PanelChoice& choice) {
     switch (choice.kind) {
         case PanelChoice::OneShot:

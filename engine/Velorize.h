@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace mmio {
 class File;
@@ -46,6 +47,10 @@ float NearestFloat(__int128 num, uint64_t den);
 // variables carry Yes to All (3) and Cancel (-1) from file to file.
 void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
                   int32_t& retagAnswer, VelorizeUi& ui);
+
+// The bodies of the 24-byte acid chunks of a WAVE file, read without changing it.
+// False, with the reason in `error`, when the file can't be read as a WAVE form.
+bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error);
 
 // What the loop settings panel offers, and how it becomes a loop properties record.
 struct PanelChoice {

@@ -35,6 +35,8 @@ int16_t clsAcidSettings::MidiBase() const { return Get<int16_t>(4); }
 void clsAcidSettings::MidiBase(int16_t value) { Set(4, value); }
 int32_t clsAcidSettings::LoopBeats() const { return Get<int32_t>(12); }
 void clsAcidSettings::LoopBeats(int32_t value) { Set(12, value); }
+int16_t clsAcidSettings::Numerator() const { return Get<int16_t>(18); }
+int16_t clsAcidSettings::Denominator() const { return Get<int16_t>(16); }
 float clsAcidSettings::Tempo() const { return Get<float>(20); }
 void clsAcidSettings::Tempo(float value) { Set(20, value); }
 

@@ -28,6 +28,15 @@ public:
     using Body = std::array<uint8_t, kBodySize>;
 
     clsAcidSettings();
+    // A record holding a body read from a file.
+    static clsAcidSettings FromBody(const Body& body) {
+        clsAcidSettings s;
+        s.body_ = body;
+        return s;
+    }
+    // The time signature stored at offsets 18 (numerator) and 16 (denominator).
+    int16_t Numerator() const;
+    int16_t Denominator() const;
 
     int32_t Mode() const;
     void Mode(int32_t value);

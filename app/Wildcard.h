@@ -1,0 +1,13 @@
+#pragma once
+// Matching file names against wildcards: * any run of characters, ? one
+// character, # one digit, [list] one character of the list (ranges with a
+// hyphen), [!list] one character not in it. Case-insensitive (ASCII letters);
+// a UTF-8 sequence counts as one character.
+
+#include <string_view>
+
+namespace velorizer {
+
+bool MatchesWildcard(std::string_view name, std::string_view pattern);
+
+}  // namespace velorizer

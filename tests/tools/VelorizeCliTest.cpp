@@ -1,0 +1,185 @@
+// The velorize command line, run as a real process on real files.
+
+#include "TestSupport.h"
+
+#include <array>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+const std::string kVelorize = std::string(VELORIZER_BIN_DIR) + "/velorize";
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs velorize with stdin from /dev/null (no terminal).
+CliRun Velorize(const std::string& args, const TempDir& dir) {
+    const std::string errFile = dir / "stderr.txt";
+    const std::string cmd = Quote(kVelorize) + " " + args + " </dev/null 2>" + Quote(errFile);
+    CliRun r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf;
+    for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) r.out.append(buf.data(), n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    const Bytes e = ReadBytes(errFile);
+    r.err.assign(e.begin(), e.end());
+    std::remove(errFile.c_str());
+    return r;
+}
+
+std::string Tone(const TempDir& dir, const std::string& name) {
+    return MakeSoxWave(dir, name, 44100, 2, 16, "signed-integer", 2.0);
+}
+
+}  // namespace
+
+TEST(VelorizeCli, TagsFilesAndFoldersAndShowsWhatItWrote) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "lib" / "kicks");
+    const std::string a = Tone(dir, "lib/b.wav");
+    const std::string b = Tone(dir, "lib/kicks/A.WAV");
+    const std::string c = Tone(dir, "single.wav");
+    WriteBytes(dir / "lib/notes.txt", Bytes{'x'});
+
+    CliRun r = Velorize("--loop 8 --root C# " + Quote(dir / "lib") + " " + Quote(c), dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Operation completed.\n");
+    for (const auto& f : {a, b, c}) {
+        const SndInfo info = ReadWithSndfile(f);
+        EXPECT_EQ(info.numBeats, 8) << f;
+        EXPECT_EQ(info.bpm, 240.0f) << f;
+        EXPECT_EQ(info.rootKey, 61) << f;
+    }
+
+    CliRun show = Velorize("--show " + Quote(dir / "lib"), dir);
+    EXPECT_EQ(show.status, 0);
+    EXPECT_EQ(show.out, a + ": type loop (mode 22), root note C# (MIDI 61), 8 beats, meter 4/4, tempo 240 bpm\n" + b +
+                            ": type loop (mode 22), root note C# (MIDI 61), 8 beats, meter 4/4, tempo 240 bpm\n");
+
+    const std::string d = Tone(dir, "disk.wav");
+    EXPECT_EQ(Velorize("--show " + Quote(d), dir).out, d + ": no acid chunk\n");
+    EXPECT_EQ(Velorize("--disk-based --tempo 95.5 --root C " + Quote(d), dir).status, 0);
+    EXPECT_EQ(Velorize("--show " + Quote(d), dir).out,
+              d + ": type disk-based (mode 30), root note C (MIDI 48), 4 beats, meter 4/4, tempo 95.5 bpm\n");
+}
+
+TEST(VelorizeCli, QuestionsWithoutATerminalAreAnsweredByTheFlagsOrNo) {
+    TempDir dir;
+    const std::string f = Tone(dir, "a.wav");
+    ASSERT_EQ(Velorize("--one-shot " + Quote(f), dir).status, 0);
+    const Bytes tagged = ReadBytes(f);
+
+    CliRun no = Velorize("--loop 2 " + Quote(f), dir);
+    EXPECT_EQ(no.status, 0) << "a declined file is no failure";
+    EXPECT_EQ(ReadBytes(f), tagged);
+    CliRun noToAll = Velorize("--loop 2 --no-to-all " + Quote(f), dir);
+    EXPECT_EQ(noToAll.status, 0);
+    EXPECT_EQ(ReadBytes(f), tagged);
+
+    ::chmod(f.c_str(), 0444);
+    CliRun yes = Velorize("--loop 2 --yes-to-all " + Quote(f), dir);
+    EXPECT_EQ(yes.status, 0) << yes.err;
+    EXPECT_EQ(ReadWithSndfile(f).numBeats, 2);
+    struct stat st {};
+    ::stat(f.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+TEST(VelorizeCli, FailuresAreReportedWithTheDesktopTextsAndExitOne) {
+    TempDir dir;
+    const std::string good = Tone(dir, "good.wav");
+    const std::string bad = dir / "bad.wav";
+    WriteBytes(bad, Bytes(64, 'x'));
+    CliRun r = Velorize("--one-shot " + Quote(bad) + " " + Quote(good), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: mmioDescend failed on " + bad + "\nOperation completed.\n");
+    EXPECT_TRUE(ReadWithSndfile(good).hasLoop) << "the run goes on after a failed file";
+    EXPECT_EQ(ReadBytes(bad), Bytes(64, 'x'));
+
+    CliRun missing = Velorize("--one-shot " + Quote(dir / "gone.wav"), dir);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("Velorizer did not change the file '" + (dir / "gone.wav") + "': file not found."),
+              std::string::npos);
+
+    CliRun notWav = Velorize("--one-shot " + Quote(dir / "nothing-here"), dir);
+    EXPECT_EQ(notWav.status, 1);
+    EXPECT_NE(notWav.err.find("not a folder or a .wav file"), std::string::npos);
+    std::filesystem::create_directory(dir.path() / "empty");
+    CliRun none = Velorize("--one-shot " + Quote(dir / "empty"), dir);
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.err, "No files were found in the specified directory.\n");
+}
+
+TEST(VelorizeCli, UsageErrorsExitTwoAndWriteNothing) {
+    TempDir dir;
+    const std::string f = Tone(dir, "a.wav");
+    const Bytes before = ReadBytes(f);
+    for (const std::string args : {"", "--loop 4", "--root C", "--loop 0", "--loop 10001", "--loop x",
+                                   "--tempo 120", "--disk-based --tempo 59.9", "--disk-based --tempo 240.5",
+                                   "--loop 4 --root H", "--one-shot --loop 4", "--show --one-shot",
+                                   "--yes-to-all --no-to-all --one-shot", "--bogus --one-shot"}) {
+        const std::string paths = args == "--loop 4" ? "" : " " + Quote(f);
+        CliRun r = Velorize(args + paths, dir);
+        EXPECT_EQ(r.status, 2) << "args: " << args;
+        EXPECT_NE(r.err.find("Usage: velorize"), std::string::npos) << args;
+    }
+    EXPECT_EQ(ReadBytes(f), before);
+    CliRun help = Velorize("--help", dir);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--disk-based"), std::string::npos);
+}
+
+TEST(VelorizeCli, OnATerminalItAsksAndCancelStopsTheRun) {
+    TempDir dir;
+    std::vector<std::string> files;
+    for (const char* n : {"1.wav", "2.wav", "3.wav"}) {
+        files.push_back(Tone(dir, n));
+        ::chmod(files.back().c_str(), 0444);
+    }
+    const Bytes untouched = ReadBytes(files[2]);
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(kVelorize.c_str(), "velorize", "--loop", "4", dir.path().c_str(), nullptr);
+        ::_exit(127);
+    }
+    // Answer Yes to the first question and Cancel to the second.
+    std::string seen;
+    int prompts = 0;
+    char buf[1024];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) {
+        seen.append(buf, static_cast<size_t>(n));
+        while (seen.find("[C]ancel: ") != std::string::npos) {
+            seen.erase(0, seen.find("[C]ancel: ") + 10);
+            const char* answer = ++prompts == 1 ? "y\n" : "c\n";
+            ASSERT_EQ(::write(master, answer, 2), 2);
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(prompts, 2);
+    EXPECT_NE(seen.find("Operation cancelled."), std::string::npos);
+    EXPECT_TRUE(ReadWithSndfile(files[0]).hasLoop);
+    EXPECT_FALSE(ReadWithSndfile(files[1]).hasLoop);
+    EXPECT_EQ(ReadBytes(files[2]), untouched);
+}

@@ -1,0 +1,332 @@
+// velorize: the loop tagger for scripts and servers. Tags WAVE files and folders
+// of them with the same engine, texts and questions as the desktop program.
+
+#include "AppInfo.h"
+#include "EnumFolders.h"
+#include "Velorize.h"
+#include "Wildcard.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace velorizer;
+
+namespace {
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3 };
+
+const char* const kUsage =
+    "Usage: velorize [--one-shot | --loop BEATS | --disk-based [--tempo BPM]] [--root NOTE]\n"
+    "                [--yes-to-all | --no-to-all] [--show] PATH...\n";
+
+void PrintHelp() {
+    std::cout << kUsage << R"(
+Writes loop metadata (the RIFF "acid" chunk) into WAVE files, in place. Each
+PATH is a .wav file or a folder; folders are searched to any depth for files
+whose names end in .wav, a folder's own files first, in name order.
+
+Kind of sample (choose one unless --show):
+  --one-shot         a one-shot sample: no tempo, no root note
+  --loop BEATS       a loop of BEATS beats (1 to 10000); each file's tempo is
+                     derived from its length: BEATS x 60 x rate / frames
+  --disk-based       a disk-based file without a tempo
+  --tempo BPM        with --disk-based: its tempo, 60 to 240 bpm, up to three
+                     decimals (95.5)
+  --root NOTE        the root note for transposing: C, C#, D, D#, E, F, F#, G,
+                     G#, A, A# or B, or "none" (the default). A loop's C is
+                     MIDI note 60, a disk-based file's C is 48. Ignored for
+                     one-shots and for disk-based files without a tempo.
+
+Questions:
+  Before changing a read-only file, or a file that already has an acid chunk,
+  velorize asks: [Y]es, Yes to [A]ll, [N]o or [C]ancel. It asks on the
+  terminal; without one the answer is No unless one of these is given:
+  --yes-to-all       answer Yes to All to both questions
+  --no-to-all        answer No to every question
+  A read-only file keeps its permissions after it is tagged.
+
+Other options:
+  --show             write nothing; print each file's acid chunk (kind, root
+                     note, beats, meter, tempo) or that it has none
+  --help             this text
+
+Files that can't be tagged safely (not a WAVE file, bytes beyond the RIFF form,
+a file cut short, a full disk) are left byte for byte as they were, with a
+message on standard error. The run ends with "Operation completed." or
+"Operation cancelled.".
+
+Exit status: 0 every file tagged or declined, 1 a file failed, 2 usage error,
+3 cancelled.
+)";
+}
+
+struct Options {
+    std::optional<PanelChoice::Kind> kind;
+    int32_t beats = 4;
+    std::optional<int32_t> tempoMilli;
+    int rootIndex = 0;
+    int32_t presetAnswer = kAnswerNone;  // kAnswerYesToAll or kAnswerNo
+    bool show = false;
+    std::vector<std::string> paths;
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+    std::cerr << "velorize: " << message << "\n" << kUsage << "Try 'velorize --help' for more.\n";
+    std::exit(kExitUsage);
+}
+
+bool ParseInt(const std::string& text, int32_t& value) {
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && p == end;
+}
+
+// A tempo in bpm with up to three decimals, as thousandths of a beat per minute.
+bool ParseTempo(const std::string& text, int32_t& milli) {
+    double bpm = 0;
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, bpm);
+    if (ec != std::errc() || p != end) return false;
+    const double scaled = std::nearbyint(bpm * 1000.0);  // halves go to the even neighbour
+    if (scaled < 60000 || scaled > 240000) return false;
+    milli = static_cast<int32_t>(scaled);
+    return true;
+}
+
+int RootIndex(std::string note) {
+    std::transform(note.begin(), note.end(), note.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (note == "NONE") return 0;
+    for (int i = 1; i <= 12; ++i)
+        if (note == kRootNoteNames[i]) return i;
+    return -1;
+}
+
+Options ParseArguments(int argc, char** argv) {
+    Options o;
+    bool kindGiven = false, answersGiven = false, endOfOptions = false;
+    auto kind = [&](PanelChoice::Kind k) {
+        if (kindGiven) UsageError("choose one of --one-shot, --loop and --disk-based");
+        kindGiven = true;
+        o.kind = k;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](const char* what) -> std::string {
+            if (i + 1 >= argc) UsageError(a + " needs " + what);
+            return argv[++i];
+        };
+        if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
+            o.paths.push_back(a);
+        } else if (a == "--") {
+            endOfOptions = true;
+        } else if (a == "--help" || a == "-h") {
+            PrintHelp();
+            std::exit(kExitOk);
+        } else if (a == "--one-shot") {
+            kind(PanelChoice::OneShot);
+        } else if (a == "--loop") {
+            kind(PanelChoice::Loop);
+            const std::string v = value("a number of beats");
+            if (!ParseInt(v, o.beats) || o.beats < 1 || o.beats > 10000)
+                UsageError("--loop takes a number of beats from 1 to 10000, not '" + v + "'");
+        } else if (a == "--disk-based") {
+            kind(PanelChoice::DiskBased);
+        } else if (a == "--tempo") {
+            const std::string v = value("a tempo");
+            int32_t milli = 0;
+            if (!ParseTempo(v, milli)) UsageError("--tempo takes a tempo from 60 to 240 bpm, not '" + v + "'");
+            o.tempoMilli = milli;
+        } else if (a == "--root") {
+            const std::string v = value("a note");
+            o.rootIndex = RootIndex(v);
+            if (o.rootIndex < 0) UsageError("--root takes C, C#, D, D#, E, F, F#, G, G#, A, A#, B or none, not '" + v + "'");
+        } else if (a == "--yes-to-all" || a == "--no-to-all") {
+            if (answersGiven) UsageError("choose one of --yes-to-all and --no-to-all");
+            answersGiven = true;
+            o.presetAnswer = a == "--yes-to-all" ? kAnswerYesToAll : kAnswerNo;
+        } else if (a == "--show") {
+            o.show = true;
+        } else {
+            UsageError("unknown option " + a);
+        }
+    }
+    if (o.paths.empty()) UsageError("no PATH given");
+    if (o.show && (kindGiven || o.tempoMilli || answersGiven))
+        UsageError("--show writes nothing: it takes no kind of sample and no answers");
+    if (!o.show && !kindGiven) UsageError("choose the kind of sample: --one-shot, --loop BEATS or --disk-based");
+    if (o.tempoMilli && o.kind != PanelChoice::DiskBased) UsageError("--tempo goes with --disk-based");
+    return o;
+}
+
+bool EndsWithWav(const std::string& path) { return MatchesWildcard(path, "*.wav"); }
+
+// The files named on the command line, folders walked, each path once, in order.
+std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool& failed) {
+    std::vector<std::string> files;
+    std::set<std::string> seen;
+    auto add = [&](const std::string& p) {
+        if (seen.insert(p).second) files.push_back(p);
+    };
+    for (const auto& path : paths) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            EnumFolders walker;
+            walker.File = add;
+            walker.Go(path, "*.wav");
+        } else if (EndsWithWav(path)) {
+            add(path);  // tagging tells what is wrong with it, if anything
+        } else {
+            std::cerr << "velorize: skipped '" << path << "': not a folder or a .wav file\n";
+            failed = true;
+        }
+    }
+    return files;
+}
+
+// Questions on the terminal, messages on standard error.
+class TerminalUi : public VelorizeUi {
+public:
+    TerminalUi(int32_t preset, bool progress) : preset_(preset), progress_(progress) {}
+
+    void MsgBox(const std::string& prompt, int style, const std::string& title) override {
+        ClearProgress();
+        if (style & vbCritical || prompt == "error!") fileFailed = true;
+        std::cerr << (title.empty() ? std::string() : title + ": ") << prompt << "\n";
+    }
+
+    int32_t GetConfirmReadOnly(const std::string& title, const std::string& message) override {
+        if (preset_ != kAnswerNone) return preset_;
+        if (!::isatty(STDIN_FILENO)) return kAnswerNo;
+        ClearProgress();
+        for (;;) {
+            std::cerr << title << ": " << message << "\n[Y]es, Yes to [A]ll, [N]o, [C]ancel: " << std::flush;
+            std::string line;
+            if (!std::getline(std::cin, line)) return kAnswerCancel;
+            const char c = line.empty() ? '\0' : static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+            if (c == 'y') return kAnswerYes;
+            if (c == 'a') return kAnswerYesToAll;
+            if (c == 'n') return kAnswerNo;
+            if (c == 'c') return kAnswerCancel;
+        }
+    }
+
+    void Progress(size_t index, size_t count, const std::string& path) {
+        if (!progress_) return;
+        std::string line = "[" + std::to_string(index) + "/" + std::to_string(count) + "] " + path;
+        if (line.size() > 78) line = line.substr(0, 37) + "..." + line.substr(line.size() - 38);
+        std::cerr << "\r\033[K" << line << std::flush;
+        shown_ = true;
+    }
+    void ClearProgress() {
+        if (shown_) std::cerr << "\r\033[K" << std::flush;
+        shown_ = false;
+    }
+
+    bool fileFailed = false;
+
+private:
+    int32_t preset_;
+    bool progress_;
+    bool shown_ = false;
+};
+
+std::string Decimal(double value) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", value);
+    std::string s = buf;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s;
+}
+
+std::string Describe(const clsAcidSettings::Body& body) {
+    const clsAcidSettings s = clsAcidSettings::FromBody(body);
+    const int32_t mode = s.Mode();
+    std::string kind = (mode & 0x08) ? ((mode & 0x01) ? "disk-based, no tempo" : "disk-based") :
+                       (mode & 0x01) ? "one-shot" : "loop";
+    std::string text = "type " + kind + " (mode " + std::to_string(mode) + ")";
+    if (mode & 0x02) {
+        const int midi = s.MidiBase();
+        const char* const names[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+        text += ", root note " + std::string(names[((midi % 12) + 12) % 12]) + " (MIDI " + std::to_string(midi) + ")";
+    } else {
+        text += ", no root note";
+    }
+    text += ", " + std::to_string(s.LoopBeats()) + " beats, meter " + std::to_string(s.Numerator()) + "/" +
+            std::to_string(s.Denominator()) + ", tempo " + Decimal(s.Tempo()) + " bpm";
+    return text;
+}
+
+int Show(const std::vector<std::string>& files) {
+    int status = kExitOk;
+    for (const auto& path : files) {
+        std::vector<clsAcidSettings::Body> bodies;
+        std::string error;
+        const bool ok = ReadAcidChunks(path, bodies, error);
+        if (!ok) {
+            std::cerr << "velorize: can't read '" << path << "': " << error << "\n";
+            status = kExitFailed;
+            continue;
+        }
+        if (bodies.empty()) std::cout << path << ": no acid chunk\n";
+        for (size_t i = 0; i < bodies.size(); ++i)
+            std::cout << path << ": " << (bodies.size() > 1 ? "chunk " + std::to_string(i + 1) + ": " : "")
+                      << Describe(bodies[i]) << "\n";
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = ParseArguments(argc, argv);
+    bool failed = false;
+    const std::vector<std::string> files = CollectFiles(o.paths, failed);
+    if (o.show) {
+        const int status = Show(files);
+        return failed ? kExitFailed : status;
+    }
+    if (files.empty()) {
+        std::cerr << "No files were found in the specified directory.\n";
+        return failed ? kExitFailed : kExitOk;
+    }
+
+    PanelChoice choice;
+    choice.kind = *o.kind;
+    choice.beats = o.beats;
+    choice.loopRootIndex = o.rootIndex;
+    choice.diskRootIndex = o.rootIndex;
+    choice.tempoChecked = o.tempoMilli.has_value();
+    choice.tempoMilli = o.tempoMilli.value_or(120000);
+    clsAcidSettings settings;
+    FillSettings(settings, choice);
+
+    TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
+    int32_t readOnlyAnswer = o.presetAnswer == kAnswerYesToAll ? kAnswerYesToAll : kAnswerNone;
+    int32_t retagAnswer = readOnlyAnswer;
+    bool cancelled = false;
+    for (size_t i = 0; i < files.size(); ++i) {
+        ui.Progress(i + 1, files.size(), files[i]);
+        ui.fileFailed = false;
+        VelorizeFile(files[i], settings, readOnlyAnswer, retagAnswer, ui);
+        failed = failed || ui.fileFailed;
+        if (readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel) {
+            cancelled = true;
+            break;
+        }
+    }
+    ui.ClearProgress();
+    std::cerr << (cancelled ? "Operation cancelled." : "Operation completed.") << "\n";
+    return cancelled ? kExitCancelled : failed ? kExitFailed : kExitOk;
+}
