@@ -1,0 +1,17 @@
+#pragma once
+// Start-up of the desktop program, shared by velorun and the tests that drive it.
+
+class QApplication;
+class frmSplash;
+
+namespace velorizer {
+
+// Makes the pictures and icons of the program's resources available; any number of calls.
+void InitResources();
+// The look every window shares; call once the QApplication exists.
+void SetUpApplication(QApplication& app);
+// Installs the error-trapping module's host and shows the splash window, the
+// start-up object, which opens the main window after three seconds.
+frmSplash* StartProgram();
+
+}  // namespace velorizer

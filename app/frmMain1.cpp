@@ -1,0 +1,508 @@
+#include "frmMain1.h"
+
+#include "AppInfo.h"
+#include "EnumFolders.h"
+#include "PanelText.h"
+#include "Program.h"
+#include "RunTimeError.h"
+#include "Velorize.h"
+#include "Vexlor.h"
+#include "WindowPlacement.h"
+#include "frmWorking.h"
+#include "ui_frmMain1.h"
+
+#if __has_include("WavePlayer.h")
+#include "WavePlayer.h"
+#define VELORIZER_HAVE_PLAYER 1
+#elif __has_include("audio/WavePlayer.h")
+#include "audio/WavePlayer.h"
+#define VELORIZER_HAVE_PLAYER 1
+#endif
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const kModule = "main";
+const char* const kPlaceholderText = "Drag and drop files/folders here.";
+
+std::function<void()>& EndProgram() {
+    static std::function<void()> end = [] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+    return end;
+}
+
+void DoEvents() { QCoreApplication::processEvents(); }
+
+// The exact bytes of a dropped file URL's path: QUrl::toLocalFile() would turn
+// bytes that are not UTF-8 into replacement characters.
+std::string LocalPathBytes(const QUrl& url) {
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+bool EndsWithWav(const std::string& path) {
+    if (path.size() < 4) return false;
+    const char* tail = path.c_str() + path.size() - 4;
+    auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    return tail[0] == '.' && up(tail[1]) == 'W' && up(tail[2]) == 'A' && up(tail[3]) == 'V';
+}
+
+}  // namespace
+
+void frmMain1::SetEndProgram(std::function<void()> end) { EndProgram() = std::move(end); }
+
+frmMain1::frmMain1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      ui_(new Ui::frmMain1), working_(new frmWorking) {
+    velorizer::InitResources();
+    ui_->setupUi(this);
+    setWindowIcon(QIcon(":/velorizer/velorizer-32.png"));
+    ImageList1.insert("folder", QIcon(":/velorizer/folder-16.png"));
+    ImageList1.insert("wave", QIcon(":/velorizer/wave-16.png"));
+
+    ui_->updBeats->setMinimum(1);
+    ui_->updBeats->setMaximum(10000);
+    ui_->updBeats->setValue(4);
+    ui_->updBeats->setBuddy(ui_->txtBeats);
+    ui_->updTempo->setMinimum(60000);
+    ui_->updTempo->setMaximum(240000);
+    ui_->updTempo->setValue(120000);
+
+    mnuFiles_ = new QMenu("NoCaption", this);
+    mnuFiles_->setObjectName("mnuFiles");
+    mnuFiles_->addAction(ui_->mnuFilesDelete);
+    mnuFiles_->addAction(ui_->mnuFilesDeleteAll);
+
+    ui_->lvwFiles->viewport()->installEventFilter(this);
+    ui_->txtBeats->installEventFilter(this);
+    ui_->txtTempo->installEventFilter(this);
+
+    connect(ui_->cmdVELORize, &QPushButton::clicked, this, &frmMain1::cmdVELORize_Click);
+    connect(ui_->cmdHelp, &QPushButton::clicked, this, &frmMain1::cmdHelp_Click);
+    connect(ui_->cmdClose, &QPushButton::clicked, this, &frmMain1::cmdClose_Click);
+    connect(ui_->cmdPreview, &QPushButton::clicked, this, &frmMain1::cmdPreview_Click);
+    QRadioButton* options[3] = {ui_->optAcidProp_0, ui_->optAcidProp_1, ui_->optAcidProp_2};
+    for (int i = 0; i < 3; ++i) connect(options[i], &QRadioButton::clicked, this, [this, i] { optAcidProp_Click(i); });
+    connect(ui_->chkTempo, &QCheckBox::clicked, this, &frmMain1::chkTempo_Click);
+    connect(ui_->updTempo, &UpDown::valueChanged, this, &frmMain1::updTempo_Change);
+    connect(ui_->lvwFiles, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lvwFiles_ItemClick(item); });
+    connect(ui_->mnuFilesDelete, &QAction::triggered, this, &frmMain1::mnuFilesDelete_Click);
+    connect(ui_->mnuFilesDeleteAll, &QAction::triggered, this, &frmMain1::mnuFilesDeleteAll_Click);
+
+    Form_Load();
+}
+
+frmMain1::~frmMain1() = default;
+
+QRadioButton* frmMain1::optAcidProp(int index) const {
+    return index == 0 ? ui_->optAcidProp_0 : index == 1 ? ui_->optAcidProp_1 : ui_->optAcidProp_2;
+}
+QComboBox* frmMain1::cboRoot(int index) const { return index == 0 ? ui_->cboRoot_0 : ui_->cboRoot_1; }
+QLabel* frmMain1::lblroot(int index) const { return index == 0 ? ui_->lblroot_0 : ui_->lblroot_1; }
+
+// ---- Start-up and the window ------------------------------------------------
+
+void frmMain1::Form_Load() {
+    vx::Proc(kModule, "Sub Form_Load", [&] {
+        setWindowTitle(QString("%1 %2.%3").arg(vb::AppInfo::Title).arg(vb::AppInfo::Major()).arg(vb::AppInfo::Minor()));
+        CentreOnScreen(this);
+        for (const char* name : velorizer::kRootNoteNames) {
+            ui_->cboRoot_0->addItem(QString::fromUtf8(name));
+            ui_->cboRoot_1->addItem(QString::fromUtf8(name));
+        }
+        ui_->cboRoot_0->setCurrentIndex(0);
+        ui_->cboRoot_1->setCurrentIndex(0);
+        ui_->optAcidProp_0->setChecked(true);
+        optAcidProp_Click(0);
+        ListviewReset();
+        RefreshForm();
+    });
+}
+
+void frmMain1::RefreshForm() {
+    vx::Proc(kModule, "Sub RefreshForm", [&] {
+        // Both are asked, whatever the first answers.
+        const bool ok = ListOK();
+        const bool busy = Busy();
+        ui_->cmdVELORize->setEnabled(ok && !busy);
+        ui_->Frame1->setEnabled(true);
+        ui_->cmdHelp->setEnabled(true);
+    });
+}
+
+void frmMain1::cmdHelp_Click() {
+    vx::Proc(kModule, "Sub cmdHelp_Click", [&] {
+        // Opened by the desktop without waiting; whatever goes wrong is its to tell.
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(vb::AppInfo::Path() + "/help.htm"))));
+    });
+}
+
+void frmMain1::cmdClose_Click() {
+    vx::Proc(kModule, "Sub cmdClose_Click", [&] { close(); });
+}
+
+void frmMain1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    Form_Unload();
+}
+
+void frmMain1::Form_Unload() {
+    // Ends the program inside the procedure: its exit is never reported.
+    modVexlor::vxPUSH(kModule, "Sub Form_Unload");
+    EndProgram()();
+}
+
+// ---- Batch run -------------------------------------------------------------
+
+bool frmMain1::Busy() {
+    bool value = false;
+    vx::Proc(kModule, "Property (Get) Busy", [&] { value = busy_; });
+    return value;
+}
+
+void frmMain1::Busy(bool value) {
+    vx::Proc(kModule, "Property (Let) Busy", [&] {
+        busy_ = value;
+        setEnabled(!busy_);
+    });
+}
+
+void frmMain1::cmdVELORize_Click() {
+    vx::Proc(kModule, "Sub cmdVELORize_Click", [&] { Velorize(); });
+    // A run-time error left the run half way: the trap has reported it, now give
+    // the user the window back.
+    if (runOpen_) RecoverAfterFailedRun();
+}
+
+void frmMain1::RecoverAfterFailedRun() {
+    runOpen_ = false;
+    working_->hide();
+    Busy(false);
+    RefreshForm();
+}
+
+void frmMain1::Velorize() {
+    // Errors from here on fall to the click handler's trap.
+    vx::Frame frame(kModule, "Sub Velorize");
+    runOpen_ = true;
+    vx::IgnoreErrors([&] {
+        Busy(true);
+        RefreshForm();
+    });
+    ui_->cmdVELORize->setEnabled(false);
+    QTreeWidget* list = ui_->lvwFiles;
+    const int count = list->topLevelItemCount();
+    if (count == 0) {
+        velorizeUi_->MsgBox("No files were found in the specified directory.", velorizer::vbInformation, "");
+    } else {
+        int32_t readOnlyAnswer = 0;
+        int32_t retagAnswer = 0;
+        int32_t entry = 0;
+        velorizer::clsAcidSettings settings;
+        velorizer::PanelChoice choice;
+        choice.kind = ui_->optAcidProp_0->isChecked()   ? velorizer::PanelChoice::OneShot
+                      : ui_->optAcidProp_1->isChecked() ? velorizer::PanelChoice::Loop
+                                                        : velorizer::PanelChoice::DiskBased;
+        choice.loopRootIndex = ui_->cboRoot_0->currentIndex();
+        choice.beats = ui_->updBeats->value();
+        choice.tempoChecked = ui_->chkTempo->isChecked();
+        choice.diskRootIndex = ui_->cboRoot_1->currentIndex();
+        choice.tempoMilli = ui_->updTempo->value();
+        velorizer::FillSettings(settings, choice);
+
+        QProgressBar* bar = working_->ProgressBar1();
+        bar->setMaximum(count);
+        bar->setMinimum(0);
+        bar->setValue(0);
+        working_->show();
+        CentreOnScreen(working_.get());
+        for (int i = 0; i < count; ++i) {
+            ++entry;
+            bar->setValue(entry);
+            const std::string key = list->topLevelItem(i)->data(0, Qt::UserRole).toByteArray().toStdString();
+            velorizer::VelorizeFile(key, settings, readOnlyAnswer, retagAnswer, *velorizeUi_);
+            if (readOnlyAnswer == -1 || retagAnswer == -1) break;
+            DoEvents();
+        }
+        working_->hide();
+        const bool cancelled = readOnlyAnswer == -1 || retagAnswer == -1;
+        velorizeUi_->MsgBox(cancelled ? "Operation cancelled." : "Operation completed.", velorizer::vbInformation, "");
+    }
+    Busy(false);
+    RefreshForm();
+    runOpen_ = false;
+}
+
+// ---- Preview ---------------------------------------------------------------
+
+void frmMain1::cmdPreview_Click() {
+    vx::Proc(kModule, "Sub cmdPreview_Click", [&] {
+        QTreeWidgetItem* selected = nullptr;
+        const QModelIndexList rows = ui_->lvwFiles->selectionModel()->selectedRows();
+        if (!rows.isEmpty()) selected = ui_->lvwFiles->topLevelItem(rows.first().row());
+        if (!selected) return;
+        PlaySound(selected->data(0, Qt::UserRole).toByteArray().toStdString());
+    });
+}
+
+void frmMain1::PlaySound(const std::string& FileName) {
+    vx::Proc(kModule, "Sub PlaySound", [&] {
+#ifdef VELORIZER_HAVE_PLAYER
+        const bool started = velorizer::WavePlayer::Instance().Play(FileName);
+#else
+        const bool started = false;  // this build has no player
+#endif
+        if (!started)
+            velorizeUi_->MsgBox("Velorizer experienced an unknown error playing file " + FileName + ".",
+                                velorizer::vbInformation, "");
+    });
+}
+
+// ---- Loop settings panel ---------------------------------------------------
+
+void frmMain1::optAcidProp_Click(int index) {
+    vx::Proc(kModule, "Sub optAcidProp_Click", [&] {
+        const bool loop = index == 1, disk = index == 2;
+        for (QWidget* w : std::initializer_list<QWidget*>{ui_->lblbeats, ui_->lblroot_0, ui_->txtBeats, ui_->updBeats,
+                                                          ui_->cboRoot_0})
+            w->setEnabled(loop);
+        ui_->chkTempo->setEnabled(disk);
+        ui_->lblroot_1->setEnabled(disk && ui_->chkTempo->isChecked());
+        ui_->cboRoot_1->setEnabled(disk && ui_->chkTempo->isChecked());
+        ui_->txtTempo->setEnabled(disk);
+        ui_->updTempo->setEnabled(disk);
+    });
+}
+
+// Not instrumented.
+void frmMain1::chkTempo_Click() {
+    const bool checked = ui_->chkTempo->isChecked();
+    ui_->cboRoot_1->setEnabled(checked);
+    ui_->lblroot_1->setEnabled(checked);
+}
+
+void frmMain1::txtBeats_LostFocus() {
+    vx::Proc(kModule, "Sub txtBeats_LostFocus", [&] {
+        const QString text = ui_->txtBeats->text();
+        const double lead = panel::LeadingNumber(text);
+        if (lead < 1 || lead > 10000) {
+            ui_->txtBeats->setText(QString::number(ui_->updBeats->value()));
+            return;
+        }
+        ui_->updBeats->setValue(panel::RoundToLong(panel::UserNumber(text)));
+    });
+}
+
+void frmMain1::txtTempo_LostFocus() {
+    vx::Proc(kModule, "Sub txtTempo_LostFocus", [&] {
+        const QString text = ui_->txtTempo->text();
+        const double lead = panel::LeadingNumber(text);
+        if (lead < 60 || lead > 240) {
+            ui_->txtTempo->setText(panel::TempoText(ui_->updTempo->value()));
+            return;
+        }
+        // A reading of the user's format that leaves the range is brought back into it.
+        ui_->updTempo->setValue(panel::RoundToLong(panel::UserNumber(text) * 1000));
+    });
+}
+
+void frmMain1::updTempo_Change() {
+    vx::Proc(kModule, "Sub updTempo_Change", [&] { ui_->txtTempo->setText(panel::TempoText(ui_->updTempo->value())); });
+}
+
+// ---- File list -------------------------------------------------------------
+
+void frmMain1::ListviewReset() {
+    vx::Proc(kModule, "Sub ListviewReset", [&] {
+        QTreeWidget* list = ui_->lvwFiles;
+        list->clear();
+        index_.clear();
+        AddItem(kDummyKey, kPlaceholderText, QIcon());
+        if (!listSetUp_) {
+            listSetUp_ = true;
+            list->setHeaderLabels({"Name"});
+            list->header()->setStretchLastSection(false);
+            list->setColumnWidth(0, 2 * list->width());
+            list->setIconSize(QSize(16, 16));
+        }
+        ui_->cmdPreview->setEnabled(false);
+    });
+}
+
+bool frmMain1::ListOK() {
+    bool ok = false;
+    vx::Traced(kModule, "Function ListOK", [&] { ok = index_.find(kDummyKey) == index_.end(); });
+    return ok;
+}
+
+std::vector<std::string> frmMain1::Keys() const {
+    std::vector<std::string> keys;
+    const QTreeWidget* list = ui_->lvwFiles;
+    keys.reserve(static_cast<size_t>(list->topLevelItemCount()));
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        keys.push_back(list->topLevelItem(i)->data(0, Qt::UserRole).toByteArray().toStdString());
+    return keys;
+}
+
+bool frmMain1::AddItem(const std::string& key, const QString& text, const QIcon& icon) {
+    auto [it, added] = index_.try_emplace(key, nullptr);
+    if (!added) return false;
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, text);
+    item->setData(0, Qt::UserRole, QByteArray::fromStdString(key));
+    if (!icon.isNull()) item->setIcon(0, icon);
+    it->second = item;
+    ui_->lvwFiles->addTopLevelItem(item);
+    return true;
+}
+
+void frmMain1::RemoveItem(QTreeWidgetItem* item) {
+    index_.erase(item->data(0, Qt::UserRole).toByteArray().toStdString());
+    delete item;
+}
+
+void frmMain1::lvwFiles_OLEDragDrop(const QMimeData* data) {
+    vx::Traced(kModule, "Sub lvwFiles_OLEDragDrop", [&] {
+        QTreeWidget* list = ui_->lvwFiles;
+        const int before = list->topLevelItemCount();
+        for (const QUrl& url : data->urls()) {
+            if (!url.isLocalFile()) continue;
+            const std::string path = LocalPathBytes(url);
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) continue;  // gone since the drag began
+            if (S_ISDIR(st.st_mode)) {
+                velorizer::EnumFolders walker;
+                walker.File = [this](const std::string& found) { ShowFiles_File(found); };
+                ShowFiles = &walker;
+                setCursor(Qt::WaitCursor);
+                walker.Go(path, "*.wav");
+                ShowFiles = nullptr;
+                unsetCursor();
+            } else if (EndsWithWav(path)) {
+                vx::IgnoreErrors([&] { AddItem(path, QFile::decodeName(QByteArray::fromStdString(path)), ImageList1["wave"]); });
+            }
+        }
+        if (list->topLevelItemCount() != before) {
+            vx::IgnoreErrors([&] {
+                auto it = index_.find(kDummyKey);
+                if (it != index_.end()) RemoveItem(it->second);
+            });
+        }
+        RefreshForm();
+    });
+}
+
+void frmMain1::ShowFiles_File(const std::string& path) {
+    vx::Traced(kModule, "Sub ShowFiles_File", [&] {
+        vx::IgnoreErrors([&] { AddItem(path, QFile::decodeName(QByteArray::fromStdString(path)), ImageList1["wave"]); });
+        ++foundFiles_;
+        if (foundFiles_ % 100 == 0) DoEvents();
+    });
+}
+
+void frmMain1::lvwFiles_ItemClick(QTreeWidgetItem* item) {
+    vx::Proc(kModule, "Sub lvwFiles_ItemClick", [&] {
+        item->setSelected(true);
+        QTreeWidget* list = ui_->lvwFiles;
+        int selected = 0;
+        for (int i = 0; i < list->topLevelItemCount() && selected <= 1; ++i)
+            if (list->topLevelItem(i)->isSelected()) ++selected;
+        ui_->cmdPreview->setEnabled(selected == 1);
+    });
+}
+
+bool frmMain1::lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos) {
+    bool shown = false;
+    vx::Proc(kModule, "Sub lvwFiles_MouseDown", [&] {
+        const bool ok = ListOK();
+        if (button != Qt::RightButton || !ok) return;
+        ui_->mnuFilesDelete->setEnabled(false);
+        QTreeWidget* list = ui_->lvwFiles;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            if (list->topLevelItem(i)->isSelected()) {
+                ui_->mnuFilesDelete->setEnabled(true);
+                break;
+            }
+        }
+        shown = true;
+        mnuFiles_->exec(globalPos);
+    });
+    return shown;
+}
+
+void frmMain1::mnuFilesDelete_Click() {
+    vx::Proc(kModule, "Sub mnuFilesDelete_Click", [&] {
+        QTreeWidget* list = ui_->lvwFiles;
+        if (!list->selectionModel()->hasSelection()) return;
+        for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
+            QTreeWidgetItem* item = list->topLevelItem(i);
+            if (item->isSelected()) RemoveItem(item);
+        }
+        if (list->topLevelItemCount() == 0) ListviewReset();
+        RefreshForm();
+    });
+}
+
+void frmMain1::mnuFilesDeleteAll_Click() {
+    vx::Proc(kModule, "Sub mnuFilesDeleteAll_Click", [&] {
+        ListviewReset();
+        RefreshForm();
+    });
+}
+
+// ---- Events that reach the handlers above -------------------------------------
+
+bool frmMain1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->lvwFiles->viewport()) {
+        // A disabled list (during a run) takes no drops and no clicks.
+        if (!ui_->lvwFiles->isEnabled()) return QWidget::eventFilter(watched, event);
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (drag->mimeData()->hasUrls()) {
+                    drag->acceptProposedAction();
+                    return true;
+                }
+                break;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                if (!drop->mimeData()->hasUrls()) break;
+                drop->acceptProposedAction();
+                lvwFiles_OLEDragDrop(drop->mimeData());
+                return true;
+            }
+            case QEvent::MouseButtonPress: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                // A shown pop-up has had the press: the list must not act on it afterwards.
+                return lvwFiles_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
+            }
+            default: break;
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        // Only a move of the focus to another control of this window counts as leaving.
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            if (watched == ui_->txtBeats) txtBeats_LostFocus();
+            else if (watched == ui_->txtTempo) txtTempo_LostFocus();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

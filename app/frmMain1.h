@@ -1,0 +1,102 @@
+#pragma once
+// The main window: the file list, the "Acid Properties" panel, the batch run
+// and preview. Every procedure reports to the error-trapping module under the
+// module name "main".
+
+#include "DesktopUi.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+namespace Ui { class frmMain1; }
+namespace velorizer { class EnumFolders; }
+class QComboBox;
+class QLabel;
+class QMenu;
+class QMimeData;
+class QRadioButton;
+class QTreeWidgetItem;
+class frmWorking;
+
+class frmMain1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmMain1(QWidget* parent = nullptr);
+    ~frmMain1() override;
+
+    // Key of the placeholder row.
+    static constexpr const char* kDummyKey = "dummy";
+
+    bool Busy();
+    void Busy(bool value);
+    void RefreshForm();
+    void ListviewReset();
+    bool ListOK();
+
+    // The list's keys, in list order (the placeholder's "dummy" included).
+    std::vector<std::string> Keys() const;
+    // Files the folder walker has reported during this run.
+    int32_t FoundFiles() const { return foundFiles_; }
+    frmWorking* Working() const { return working_.get(); }
+    QMenu* mnuFiles() const { return mnuFiles_; }
+    QRadioButton* optAcidProp(int index) const;
+    QComboBox* cboRoot(int index) const;
+    QLabel* lblroot(int index) const;
+
+    // The engine's way to the user during a batch run; the desktop's own by default.
+    void SetVelorizeUi(velorizer::VelorizeUi* ui) { velorizeUi_ = ui ? ui : &desktopUi_; }
+    // What ends the program when the window is unloaded: by default the process
+    // ends at once.
+    static void SetEndProgram(std::function<void()> end);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void Form_Unload();
+    void cmdHelp_Click();
+    void cmdClose_Click();
+    void cmdVELORize_Click();
+    void Velorize();
+    void cmdPreview_Click();
+    void PlaySound(const std::string& FileName);
+
+    void optAcidProp_Click(int index);
+    void chkTempo_Click();
+    void txtBeats_LostFocus();
+    void txtTempo_LostFocus();
+    void updTempo_Change();
+
+    void lvwFiles_OLEDragDrop(const QMimeData* data);
+    void ShowFiles_File(const std::string& path);
+    void lvwFiles_ItemClick(QTreeWidgetItem* item);
+    bool lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos);
+    void mnuFilesDelete_Click();
+    void mnuFilesDeleteAll_Click();
+
+    // Adds a row; false when the key is in the list already.
+    bool AddItem(const std::string& key, const QString& text, const QIcon& icon);
+    void RemoveItem(QTreeWidgetItem* item);
+    void RecoverAfterFailedRun();
+
+    std::unique_ptr<Ui::frmMain1> ui_;
+    std::unique_ptr<frmWorking> working_;
+    QMenu* mnuFiles_ = nullptr;
+    QHash<QString, QIcon> ImageList1;
+    std::unordered_map<std::string, QTreeWidgetItem*> index_;
+    velorizer::EnumFolders* ShowFiles = nullptr;
+    int32_t foundFiles_ = 0;
+    bool busy_ = false;
+    bool listSetUp_ = false;
+    bool runOpen_ = false;
+    velorizer::DesktopUi desktopUi_;
+    velorizer::VelorizeUi* velorizeUi_ = &desktopUi_;
+};

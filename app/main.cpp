@@ -1,0 +1,11 @@
+// velorun: the desktop program.
+#include "Program.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    velorizer::SetUpApplication(app);
+    velorizer::StartProgram();
+    return app.exec();
+}
