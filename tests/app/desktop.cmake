@@ -1,0 +1,43 @@
+# The desktop program's tests: real forms driven offscreen with QtTest.
+if(VELORIZER_GUI)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+
+  add_library(desktop_testsupport STATIC desktop/DesktopTestSupport.cpp desktop/DesktopTestSupport.h)
+  target_include_directories(desktop_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/desktop)
+  target_link_libraries(desktop_testsupport PUBLIC velorizer_app engine_testsupport Qt6::Test)
+  velorizer_target_defaults(desktop_testsupport)
+
+  # velorizer_qttest(<name> <source> [TIMEOUT s])
+  function(velorizer_qttest name source)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+      set(ARG_TIMEOUT 60)
+    endif()
+    add_executable(${name} ${source})
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    target_link_libraries(${name} PRIVATE desktop_testsupport)
+    target_compile_definitions(${name} PRIVATE VELORIZER_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    velorizer_target_defaults(${name})
+    add_test(NAME ${name} COMMAND ${name})
+    # No display needed; an unanswered dialog fails the test instead of hanging it.
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
+      TIMEOUT ${ARG_TIMEOUT} LABELS app)
+  endfunction()
+
+  velorizer_qttest(test_desktop_window desktop/MainWindowTest.cpp)
+  velorizer_qttest(test_desktop_list desktop/FileListTest.cpp)
+  velorizer_qttest(test_desktop_run desktop/BatchRunTest.cpp TIMEOUT 120)
+  velorizer_qttest(test_desktop_e2e desktop/EndToEndTest.cpp TIMEOUT 120)
+  add_dependencies(test_desktop_e2e velorize)
+
+  # Closing the window ends the process: checked on a child process.
+  add_executable(desktop_close_helper desktop/CloseHelper.cpp)
+  target_link_libraries(desktop_close_helper PRIVATE velorizer_app Qt6::Test)
+  velorizer_target_defaults(desktop_close_helper)
+  add_dependencies(test_desktop_window desktop_close_helper)
+
+  # Not a test: scripts/screenshots.sh runs it under a virtual display.
+  add_executable(desktop_screenshots desktop/ScreenshotDriver.cpp)
+  target_link_libraries(desktop_screenshots PRIVATE velorizer_app Qt6::Test)
+  velorizer_target_defaults(desktop_screenshots)
+endif()

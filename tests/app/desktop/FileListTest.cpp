@@ -1,0 +1,253 @@
+// The file list as the user fills and empties it: drops of files and folders
+// from a file manager, duplicates, names that are not WAVE files or not UTF-8,
+// row clicks and "&Preview", and the pop-up menu's two deletes.
+#include "DesktopTestSupport.h"
+#include "Program.h"
+#include "TestSupport.h"
+#include "frmMain1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+using namespace desktoptest;
+using testsupport::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+void Touch(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    testsupport::WriteBytes(path, {});
+}
+}  // namespace
+
+class FileListTest : public QObject {
+    Q_OBJECT
+
+    TempDir vexlorDir_;
+    frmMain1* w_ = nullptr;
+    QTreeWidget* list_ = nullptr;
+
+    QWidget* c(const char* name) { return w_->findChild<QWidget*>(name); }
+    bool Drop(const std::vector<std::string>& paths) { return DropPaths(list_->viewport(), paths); }
+    // On the row's text: the column is twice as wide as the list.
+    QPoint RowPos(int row) { return QPoint(40, list_->visualItemRect(list_->topLevelItem(row)).center().y()); }
+    void ClickRow(int row, Qt::KeyboardModifiers mods = {}) {
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, mods, RowPos(row));
+    }
+    // Right-clicks the list; `onMenu` sees the pop-up menu when one opens.
+    // Returns whether it opened.
+    bool RightClick(QPoint pos, std::function<void(QMenu*)> onMenu) {
+        bool opened = false;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                poll.stop();
+                opened = true;
+                onMenu(menu);
+                if (menu->isVisible()) menu->close();  // a failed check must not leave it open
+            }
+        });
+        poll.start();
+        QTest::mousePress(list_->viewport(), Qt::RightButton, {}, pos);
+        QTest::mouseRelease(list_->viewport(), Qt::RightButton, {}, pos);
+        poll.stop();
+        return opened;
+    }
+
+private slots:
+    void initTestCase() {
+        UseVexlorFolder(vexlorDir_.path().string());
+        velorizer::SetUpApplication(*qApp);
+    }
+    void init() {
+        w_ = NewMainWindow();
+        list_ = w_->findChild<QTreeWidget*>("lvwFiles");
+    }
+    void cleanup() { delete w_; }
+
+    void droppedWaveFilesReplaceThePlaceholder() {
+        TempDir dir;
+        const std::vector<std::string> files = {dir / "kick.wav", dir / "Snare.WAV", dir / "hat.Wav"};
+        for (const auto& f : files) Touch(f);
+        TraceWatch trace;
+        QVERIFY(Drop(files));
+        const auto calls = trace.Calls();
+        QCOMPARE(w_->Keys(), files);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(list_->topLevelItem(i)->text(0), QString::fromStdString(files[static_cast<size_t>(i)]));
+            QVERIFY(!list_->topLevelItem(i)->icon(0).isNull());
+        }
+        QVERIFY(w_->ListOK());
+        QVERIFY(c("cmdVELORize")->isEnabled());
+        QVERIFY(!c("cmdPreview")->isEnabled());
+        QCOMPARE(calls.front(), std::string("->main : Sub lvwFiles_OLEDragDrop"));
+        QCOMPARE(calls.back(), std::string("<-main : Sub lvwFiles_OLEDragDrop"));
+        QVERIFY(trace.Saw("->main : Sub RefreshForm"));
+
+        // The same file again, and a drop that adds nothing: no change, no message.
+        QVERIFY(Drop({files[1], dir / "missing.wav"}));
+        QCOMPARE(w_->Keys(), files);
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(c("cmdVELORize")->isEnabled());
+    }
+
+    void onlyNamesEndingInDotWavAreTaken() {
+        TempDir dir;
+        for (const char* n : {"take.wave", "notes.txt", "loop.wav.bak", "wav", "kick.wav"}) Touch(dir / n);
+        fs::create_symlink(dir / "kick.wav", dir.path() / "kick link");
+        QVERIFY(Drop({dir / "take.wave", dir / "notes.txt", dir / "loop.wav.bak", dir / "wav", dir / "kick link"}));
+        QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
+        QVERIFY(!c("cmdVELORize")->isEnabled());
+        // A link whose own name ends in .wav is a WAVE file to the user.
+        fs::create_symlink(dir / "kick.wav", dir.path() / "alias.wav");
+        QVERIFY(Drop({dir / "alias.wav"}));
+        QCOMPARE(w_->Keys(), std::vector<std::string>{dir / "alias.wav"});
+    }
+
+    void aDropWithoutFilesIsRefused() {
+        QMimeData text;
+        text.setText("/tmp/a.wav");
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list_->viewport(), &enter);
+        QVERIFY(!enter.isAccepted());
+        QVERIFY(!Drop({"http-less"}) || w_->Keys() == std::vector<std::string>{"dummy"});
+    }
+
+    void foldersAreWalkedInOrderAndMixedWithFiles() {
+        TempDir dir;
+        const std::string lib = dir / "lib";
+        for (const char* n : {"b.wav", "A.WAV", "readme.txt", "sub1/x.wav", "sub1/deep/y.wav", "sub2/z.wav"})
+            Touch(lib + "/" + n);
+        Touch(dir / "before.wav");
+        Touch(dir / "after.wav");
+        QVERIFY(Drop({dir / "before.wav", lib, dir / "after.wav"}));
+        QCOMPARE(w_->Keys(), (std::vector<std::string>{dir / "before.wav", lib + "/A.WAV", lib + "/b.wav",
+                                                       lib + "/sub1/x.wav", lib + "/sub1/deep/y.wav",
+                                                       lib + "/sub2/z.wav", dir / "after.wav"}));
+        // Walking it again adds nothing.
+        QVERIFY(Drop({lib}));
+        QCOMPARE(w_->Keys().size(), size_t(7));
+        // An empty folder on an empty list leaves the placeholder.
+        w_->ListviewReset();
+        fs::create_directories(dir.path() / "empty");
+        QVERIFY(Drop({dir / "empty"}));
+        QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
+    }
+
+    void aLongWalkShowsTheHourglassAndLetsTheWindowPaint() {
+        TempDir dir;
+        for (int i = 0; i < 250; ++i) Touch(dir / ("many/" + std::to_string(1000 + i) + ".wav"));
+        QList<Qt::CursorShape> seen;
+        QTimer sampler;
+        sampler.setInterval(0);
+        connect(&sampler, &QTimer::timeout, [&] { seen << w_->cursor().shape(); });
+        sampler.start();
+        const int before = w_->FoundFiles();
+        QVERIFY(Drop({dir / "many"}));
+        sampler.stop();
+        QCOMPARE(w_->FoundFiles() - before, 250);
+        QCOMPARE(w_->Keys().size(), size_t(250));
+        // Events ran during the walk (every 100 files), and the pointer was the hourglass then.
+        QVERIFY(!seen.isEmpty());
+        QCOMPARE(seen.first(), Qt::WaitCursor);
+        QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void aNameThatIsNotUtf8ReachesTheListByteForByte() {
+        TempDir dir;
+        const std::string latin1 = dir / "caf\xe9 loop.wav";
+        const std::string inFolder = dir / "sub/\xff\xfe.wav";
+        Touch(latin1);
+        Touch(inFolder);
+        QVERIFY(Drop({latin1, dir / "sub"}));
+        QCOMPARE(w_->Keys(), (std::vector<std::string>{latin1, inFolder}));
+        QVERIFY(!list_->topLevelItem(0)->text(0).isEmpty());
+    }
+
+    void rowClicksDecideOnPreview() {
+        TempDir dir;
+        std::vector<std::string> files = {dir / "1.wav", dir / "2.wav", dir / "3.wav"};
+        for (const auto& f : files) Touch(f);
+        Drop(files);
+        TraceWatch trace;
+        ClickRow(0);
+        QVERIFY(c("cmdPreview")->isEnabled());
+        QVERIFY(trace.Saw("<-main : Sub lvwFiles_ItemClick"));
+        ClickRow(2, Qt::ControlModifier);
+        QVERIFY(!c("cmdPreview")->isEnabled());
+        ClickRow(1);
+        QVERIFY(c("cmdPreview")->isEnabled());
+        // On an empty list the placeholder is a row like any other.
+        w_->ListviewReset();
+        QVERIFY(!c("cmdPreview")->isEnabled());
+        ClickRow(0);
+        QVERIFY(c("cmdPreview")->isEnabled());
+    }
+
+    void popUpMenuDeletes() {
+        // Nothing listed: a right-click shows no menu.
+        TraceWatch trace;
+        QVERIFY(!RightClick(QPoint(50, 50), [](QMenu* m) { m->close(); }));
+        QVERIFY(trace.Saw("->main : Function ListOK"));
+        QVERIFY(trace.Saw("<-main : Sub lvwFiles_MouseDown"));
+
+        TempDir dir;
+        std::vector<std::string> files = {dir / "1.wav", dir / "2.wav", dir / "3.wav", dir / "4.wav"};
+        for (const auto& f : files) Touch(f);
+        Drop(files);
+        // Files listed, none selected: "&Delete" disabled, "D&elete All" enabled.
+        QVERIFY(RightClick(QPoint(50, 200), [](QMenu* m) {
+            QCOMPARE(m->actions().size(), 2);
+            QCOMPARE(m->actions()[0]->text(), QString("&Delete"));
+            QCOMPARE(m->actions()[1]->text(), QString("D&elete All"));
+            QVERIFY(!m->actions()[0]->isEnabled());
+            QVERIFY(m->actions()[1]->isEnabled());
+            QTest::keyClick(m, Qt::Key_Escape);
+        }));
+        QCOMPARE(w_->Keys().size(), size_t(4));
+
+        // Two rows selected: "&Delete" removes exactly those.
+        ClickRow(1);
+        ClickRow(3, Qt::ControlModifier);
+        QVERIFY(RightClick(RowPos(0), [](QMenu* m) {
+            QVERIFY(m->actions()[0]->isEnabled());
+            QTest::keyClick(m, Qt::Key_D);
+        }));
+        QCOMPARE(w_->Keys(), (std::vector<std::string>{files[0], files[2]}));
+        QVERIFY(c("cmdVELORize")->isEnabled());
+
+        // All rows selected and deleted: the placeholder comes back.
+        ClickRow(0);
+        ClickRow(1, Qt::ControlModifier);
+        QVERIFY(c("cmdPreview")->isEnabled() == false);
+        QVERIFY(RightClick(RowPos(0), [](QMenu* m) { QTest::keyClick(m, Qt::Key_D); }));
+        QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
+        QVERIFY(!c("cmdVELORize")->isEnabled());
+        QVERIFY(!c("cmdPreview")->isEnabled());
+
+        // "D&elete All".
+        Drop(files);
+        ClickRow(2);
+        QVERIFY(c("cmdPreview")->isEnabled());
+        TraceWatch all;
+        QVERIFY(RightClick(RowPos(0), [](QMenu* m) { QTest::keyClick(m, Qt::Key_E); }));
+        QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
+        QVERIFY(!c("cmdVELORize")->isEnabled());
+        QVERIFY(!c("cmdPreview")->isEnabled());
+        QVERIFY(all.Saw("->main : Sub mnuFilesDeleteAll_Click"));
+        QVERIFY(all.Saw("->main : Sub ListviewReset"));
+        // Files dropped again after a reset are taken again.
+        Drop({files[0]});
+        QCOMPARE(w_->Keys(), std::vector<std::string>{files[0]});
+    }
+};
+
+QTEST_MAIN(FileListTest)
+#include "FileListTest.moc"

@@ -1,0 +1,393 @@
+// The main window and the splash as a user meets them: start-up, the enabled
+// states of the panel, the rules of the two number fields, help and closing,
+// and the trace lines that the procedures leave in the error log.
+#include "DesktopTestSupport.h"
+#include "TestSupport.h"
+#include "UpDown.h"
+#include "Vexlor.h"
+#include "frmMain1.h"
+#include "frmSplash.h"
+#include "Program.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+using namespace desktoptest;
+
+// Records what the help button asks the desktop to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    testsupport::TempDir vexlorDir_;
+    frmMain1* w_ = nullptr;
+
+    template <class T = QWidget> T* c(const char* name) {
+        T* child = w_->findChild<T*>(name);
+        if (!child) qFatal("no control %s", name);
+        return child;
+    }
+    // Clicks a control where a user would: on the caption of an option or check
+    // box (the middle of its box may lie past the caption's end).
+    void Click(const char* name) {
+        QWidget* w = c(name);
+        QTest::mouseClick(w, Qt::LeftButton, {}, qobject_cast<QAbstractButton*>(w) && !qobject_cast<QPushButton*>(w)
+                                                     ? QPoint(8, w->height() / 2)
+                                                     : w->rect().center());
+    }
+    // Types into a text box and moves the focus on, as a user leaving it.
+    void Type(const char* box, const QString& text) {
+        auto* edit = c<QLineEdit>(box);
+        edit->setFocus(Qt::MouseFocusReason);
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+        c<QPushButton>("cmdHelp")->setFocus(Qt::TabFocusReason);
+    }
+
+private slots:
+    void initTestCase() {
+        UseVexlorFolder(vexlorDir_.path().string());
+        velorizer::SetUpApplication(*qApp);
+        frmMain1::SetEndProgram([] {});
+    }
+    void init() { w_ = NewMainWindow(); }
+    void cleanup() {
+        delete w_;
+        w_ = nullptr;
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void startUpState() {
+        QCOMPARE(w_->windowTitle(), QString("Ostrelco Velorizer 2.2"));
+        QCOMPARE(w_->size(), QSize(497, 489));
+        QCOMPARE(w_->minimumSize(), w_->maximumSize());
+        QVERIFY(!(w_->windowFlags() & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(w_->windowFlags() & Qt::WindowMaximizeButtonHint));
+        auto* list = c<QTreeWidget>("lvwFiles");
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("Drag and drop files/folders here."));
+        QVERIFY(list->topLevelItem(0)->icon(0).isNull());
+        QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
+        QCOMPARE(list->headerItem()->text(0), QString("Name"));
+        QCOMPARE(list->columnWidth(0), 2 * list->width());
+        QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QVERIFY(!w_->ListOK());
+
+        QVERIFY(!c("cmdVELORize")->isEnabled());
+        QVERIFY(!c("cmdPreview")->isEnabled());
+        QVERIFY(c("cmdHelp")->isEnabled());
+        QVERIFY(c("cmdClose")->isEnabled());
+        QVERIFY(c<QRadioButton>("optAcidProp_0")->isChecked());
+        for (int i = 0; i < 3; ++i) QVERIFY(w_->optAcidProp(i)->isEnabled());
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(w_->cboRoot(i)->count(), 13);
+            QCOMPARE(w_->cboRoot(i)->currentText(), QString("Don't transpose"));
+            QCOMPARE(w_->cboRoot(i)->itemText(1), QString("C"));
+            QCOMPARE(w_->cboRoot(i)->itemText(12), QString("B"));
+        }
+        QCOMPARE(c<QLineEdit>("txtBeats")->text(), QString("4"));
+        QCOMPARE(c<QLineEdit>("txtTempo")->text(), QString("120"));
+        QCOMPARE(c<UpDown>("updBeats")->value(), 4);
+        QCOMPARE(c<UpDown>("updTempo")->value(), 120000);
+        QVERIFY(!c<QCheckBox>("chkTempo")->isChecked());
+        for (const char* name : {"lblbeats", "txtBeats", "updBeats", "lblroot_0", "cboRoot_0", "chkTempo", "txtTempo",
+                                 "updTempo", "lblroot_1", "cboRoot_1"})
+            QVERIFY2(!c(name)->isEnabled(), name);
+        QVERIFY(c("Frame1")->isEnabled());
+    }
+
+    void layoutAndTabOrder() {
+        // Twips divided by 15; panel controls relative to the frame.
+        const struct { const char* name; QRect rect; } places[] = {
+            {"cmdVELORize", {392, 32, 81, 25}}, {"cmdHelp", {392, 64, 81, 25}},    {"cmdClose", {392, 112, 81, 25}},
+            {"cmdPreview", {392, 192, 81, 25}}, {"Frame1", {24, 24, 348, 193}},     {"optAcidProp_0", {8, 16, 121, 18}},
+            {"optAcidProp_1", {8, 40, 121, 18}}, {"lblbeats", {25, 64, 153, 17}},   {"txtBeats", {176, 62, 49, 19}},
+            {"updBeats", {224, 62, 16, 19}},    {"lblroot_0", {25, 88, 145, 25}},   {"cboRoot_0", {176, 88, 105, 21}},
+            {"optAcidProp_2", {8, 112, 121, 18}}, {"chkTempo", {24, 136, 137, 17}}, {"txtTempo", {176, 136, 49, 19}},
+            {"updTempo", {224, 136, 16, 17}},   {"lblroot_1", {24, 160, 145, 25}},  {"cboRoot_1", {175, 160, 105, 21}},
+            {"lvwFiles", {24, 224, 449, 241}}};
+        for (const auto& p : places) QCOMPARE(c(p.name)->geometry(), p.rect);
+        QCOMPARE(c<QGroupBox>("Frame1")->title(), QString("Acid Properties"));
+        QCOMPARE(c<QPushButton>("cmdVELORize")->text(), QString("&Velorize"));
+        QCOMPARE(c<QPushButton>("cmdClose")->text(), QString("C&lose"));
+        QCOMPARE(c<QRadioButton>("optAcidProp_2")->text(), QString("&Disk-Based"));
+        QCOMPARE(c<QLabel>("lblbeats")->text(), QString("Number of Beats (1 to 10,000):"));
+        QCOMPARE(c<QCheckBox>("chkTempo")->text(), QString("Tempo (60 to 240 bpm):"));
+
+        const QStringList expected = {"cmdVELORize", "cmdHelp", "cmdClose", "optAcidProp_0", "optAcidProp_1", "txtBeats",
+                                      "optAcidProp_2", "chkTempo", "cboRoot_0", "txtTempo", "updTempo", "updBeats",
+                                      "lvwFiles", "cmdPreview", "cboRoot_1"};
+        QStringList chain;
+        QWidget* start = c("cmdVELORize");
+        QWidget* w = start;
+        do {
+            if (expected.contains(w->objectName()) && !chain.contains(w->objectName())) chain << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w != start);
+        QCOMPARE(chain, expected);
+    }
+
+    void splashHandsOverAfterThreeSeconds() {
+        delete w_;
+        w_ = nullptr;
+        TraceWatch trace;
+        QElapsedTimer clock;
+        clock.start();
+        frmSplash* splash = velorizer::StartProgram();
+        QVERIFY(QTest::qWaitForWindowExposed(splash));
+        QCOMPARE(splash->size(), QSize(400, 200));
+        QVERIFY(splash->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(splash->findChild<QLabel*>("lblVersion")->text(), QString("Version 2.2"));
+        QCOMPARE(splash->findChild<QLabel*>("lblcompany")->text(), QString("Ostrelco, Inc."));
+        QVERIFY(!splash->findChild<QLabel*>("Image1")->pixmap().isNull());
+        QCOMPARE(splash->Timer1()->interval(), 3000);
+        QTest::mouseClick(splash, Qt::LeftButton);  // has no effect
+        QTest::qWait(2500);
+        QVERIFY(splash->isVisible());
+        QVERIFY(!TopLevel("frmMain1"));
+        QPointer<frmSplash> gone(splash);
+        QTRY_VERIFY_WITH_TIMEOUT(TopLevel("frmMain1") != nullptr, 2000);
+        QVERIFY(clock.elapsed() >= 3000);
+        QTRY_VERIFY(gone.isNull());  // unloaded
+        auto* main = static_cast<frmMain1*>(TopLevel("frmMain1"));
+        const auto calls = trace.Calls();
+        const std::vector<std::string> head(calls.begin(), calls.begin() + std::min<size_t>(calls.size(), 4));
+        QCOMPARE(head, (std::vector<std::string>{"->splash : Sub Form_Load", "<-splash : Sub Form_Load",
+                                                 "->splash : Sub Timer1_Timer", "->main : Sub Form_Load"}));
+        QCOMPARE(calls.back(), std::string("<-splash : Sub Timer1_Timer"));
+        delete main;
+    }
+
+    void loadSequenceAndTraceLineFormat() {
+        delete w_;
+        TraceWatch trace;
+        w_ = NewMainWindow();
+        const std::vector<std::string> expected = {
+            "->main : Sub Form_Load",          "->main : Sub optAcidProp_Click", "<-main : Sub optAcidProp_Click",
+            "->main : Sub ListviewReset",      "<-main : Sub ListviewReset",     "->main : Sub RefreshForm",
+            "->main : Function ListOK",        "<-main : Function ListOK",       "->main : Property (Get) Busy",
+            "<-main : Property (Get) Busy",    "<-main : Sub RefreshForm",       "<-main : Sub Form_Load"};
+        QCOMPARE(trace.Calls(), expected);
+        // The whole line: program tag, five-digit number, seconds, arrow, indented frame.
+        const auto lines = LogLines();
+        QRegularExpression entry(R"(^\[test_desktop_window\] \[\d{5}\] \[\d{5}\.\d{3}\] ->\t*main : Sub RefreshForm$)");
+        bool found = false;
+        for (const auto& l : lines) found = found || entry.match(QString::fromStdString(l)).hasMatch();
+        QVERIFY(found);
+        QCOMPARE(modVexlor::CallDepth(), int16_t(0));
+    }
+
+    void enabledStatesFollowTheKindOfSample() {
+        auto loopRow = {"lblbeats", "txtBeats", "updBeats", "lblroot_0", "cboRoot_0"};
+        auto tempoRow = {"chkTempo", "txtTempo", "updTempo"};
+        auto root1 = {"lblroot_1", "cboRoot_1"};
+        auto check = [&](bool loop, bool tempo, bool second) {
+            for (const char* n : loopRow) QVERIFY2(c(n)->isEnabled() == loop, n);
+            for (const char* n : tempoRow) QVERIFY2(c(n)->isEnabled() == tempo, n);
+            for (const char* n : root1) QVERIFY2(c(n)->isEnabled() == second, n);
+        };
+        TraceWatch trace;
+        Click("optAcidProp_1");
+        check(true, false, false);
+        QVERIFY(trace.Saw("->main : Sub optAcidProp_Click"));
+        Click("optAcidProp_2");
+        check(false, true, false);
+        TraceWatch checkbox;
+        Click("chkTempo");
+        check(false, true, true);
+        QVERIFY2(checkbox.Calls().empty(), "the tempo check box is not instrumented");
+        Click("chkTempo");
+        check(false, true, false);
+        Click("chkTempo");
+        w_->cboRoot(1)->setCurrentIndex(3);
+        Click("optAcidProp_1");
+        check(true, false, false);
+        Click("optAcidProp_2");
+        check(false, true, true);
+        QCOMPARE(w_->cboRoot(1)->currentText(), QString("D"));
+        // A click on the selected button applies the rule again.
+        Click("optAcidProp_2");
+        check(false, true, true);
+        Click("optAcidProp_0");
+        check(false, false, false);
+        QVERIFY(c<QCheckBox>("chkTempo")->isChecked());
+        QVERIFY(c("Frame1")->isEnabled());
+    }
+
+    void beatsText_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("value");
+        QTest::newRow("5.7 rounds up") << "5.7" << "6" << 6;
+        QTest::newRow("2.5 to even") << "2.5" << "2" << 2;
+        QTest::newRow("3.5 to even") << "3.5" << "4" << 4;
+        QTest::newRow("lowest") << "1" << "1" << 1;
+        QTest::newRow("highest") << "10000" << "10000" << 10000;
+        QTest::newRow("blanks around") << " 12 " << "12" << 12;
+        QTest::newRow("zero") << "0" << "7" << 7;
+        QTest::newRow("above") << "10001" << "7" << 7;
+        QTest::newRow("negative") << "-5" << "7" << 7;
+        QTest::newRow("empty") << "" << "7" << 7;
+        QTest::newRow("no number") << "abc" << "7" << 7;
+        QTest::newRow("0.4 is below 1") << "0.4" << "7" << 7;
+    }
+    void beatsText() {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(int, value);
+        Click("optAcidProp_1");
+        Type("txtBeats", "7");
+        QCOMPARE(c<UpDown>("updBeats")->value(), 7);
+        Type("txtBeats", typed);
+        QCOMPARE(c<QLineEdit>("txtBeats")->text(), shown);
+        QCOMPARE(c<UpDown>("updBeats")->value(), value);
+    }
+
+    void beatsTextThatIsNotANumberGoesToTheTrap() {
+        Click("optAcidProp_1");
+        TraceWatch trace;
+        Type("txtBeats", "12abc");
+        QCOMPARE(c<QLineEdit>("txtBeats")->text(), QString("12abc"));
+        QCOMPARE(c<UpDown>("updBeats")->value(), 4);
+        const auto& rec = modVexlor::ErrorRecord();
+        QCOMPARE(rec.Number[0], 13);
+        QCOMPARE(rec.ModuleName[0], std::string("main"));
+        QCOMPARE(rec.ProcedureName[0], std::string("Sub txtBeats_LostFocus"));
+        const auto calls = trace.Calls();
+        QCOMPARE(calls, (std::vector<std::string>{"->main : Sub txtBeats_LostFocus", "<-main : Sub txtBeats_LostFocus"}));
+        bool errorLine = false;
+        for (const auto& l : LogLines())
+            if (l.find("Sub txtBeats_LostFocus") != std::string::npos && l.find("] ->") == std::string::npos &&
+                l.find("] <-") == std::string::npos)
+                errorLine = true;
+        QVERIFY2(errorLine, "the trap wrote its own line for the error");
+    }
+
+    void tempoText_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("value");
+        QTest::newRow("99.5") << "99.5" << "99.5" << 99500;
+        QTest::newRow("120.001") << "120.001" << "120.001" << 120001;
+        QTest::newRow("240 accepted") << "240" << "240" << 240000;
+        QTest::newRow("60 accepted") << "60" << "60" << 60000;
+        QTest::newRow("half a thousandth to even") << "100.0005" << "100" << 100000;
+        QTest::newRow("59.9 refused") << "59.9" << "130.5" << 130500;
+        QTest::newRow("240.5 refused") << "240.5" << "130.5" << 130500;
+        QTest::newRow("letters refused") << "fast" << "130.5" << 130500;
+    }
+    void tempoText() {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(int, value);
+        Click("optAcidProp_2");
+        Type("txtTempo", "130.5");
+        QCOMPARE(c<UpDown>("updTempo")->value(), 130500);
+        Type("txtTempo", typed);
+        QCOMPARE(c<QLineEdit>("txtTempo")->text(), shown);
+        QCOMPARE(c<UpDown>("updTempo")->value(), value);
+    }
+
+    void tempoInTheUsersNumberFormat() {
+        Click("optAcidProp_2");
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        Type("txtTempo", "99,5");  // the leading number is 99; the whole text is 99.5 here
+        QCOMPARE(c<UpDown>("updTempo")->value(), 99500);
+        QCOMPARE(c<QLineEdit>("txtTempo")->text(), QString("99,5"));
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        // 60 leads, but the user's format reads 60,500: the value is held at the top of the range.
+        Type("txtTempo", "60,500");
+        QCOMPARE(c<UpDown>("updTempo")->value(), 240000);
+        QCOMPARE(c<QLineEdit>("txtTempo")->text(), QString("240"));
+    }
+
+    void spinButtons() {
+        Click("optAcidProp_2");
+        auto* tempo = c<UpDown>("updTempo");
+        TraceWatch trace;
+        QTest::mouseClick(tempo->upButton(), Qt::LeftButton);
+        QCOMPARE(c<QLineEdit>("txtTempo")->text(), QString("120.001"));
+        QVERIFY(trace.Saw("->main : Sub updTempo_Change"));
+        QTest::mouseClick(tempo->downButton(), Qt::LeftButton);
+        QCOMPARE(c<QLineEdit>("txtTempo")->text(), QString("120"));
+        Type("txtTempo", "239.999");
+        QTest::mouseClick(tempo->upButton(), Qt::LeftButton);
+        QTest::mouseClick(tempo->upButton(), Qt::LeftButton);
+        QCOMPARE(tempo->value(), 240000);
+        QCOMPARE(c<QLineEdit>("txtTempo")->text(), QString("240"));
+        Type("txtTempo", "60");
+        QTest::mouseClick(tempo->downButton(), Qt::LeftButton);
+        QCOMPARE(tempo->value(), 60000);
+
+        Click("optAcidProp_1");
+        auto* beats = c<UpDown>("updBeats");
+        QTest::mouseClick(beats->upButton(), Qt::LeftButton);
+        QCOMPARE(c<QLineEdit>("txtBeats")->text(), QString("5"));
+        Type("txtBeats", "10000");
+        QTest::mouseClick(beats->upButton(), Qt::LeftButton);
+        QCOMPARE(beats->value(), 10000);
+        Type("txtBeats", "1");
+        QTest::mouseClick(beats->downButton(), Qt::LeftButton);
+        QCOMPARE(beats->value(), 1);
+        QCOMPARE(c<QLineEdit>("txtBeats")->text(), QString("1"));
+        // Disabled with the rest of the loop row.
+        Click("optAcidProp_0");
+        QTest::mouseClick(beats->upButton(), Qt::LeftButton);
+        QCOMPARE(beats->value(), 1);
+    }
+
+    void helpOpensThePageBesideTheProgram() {
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler("file", &recorder, "open");
+        TraceWatch trace;
+        Click("cmdHelp");
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(recorder.opened.size(), 1);
+        QCOMPARE(recorder.opened[0].toLocalFile(), QString(VELORIZER_BIN_DIR "/help.htm"));
+        QVERIFY(trace.Saw("<-main : Sub cmdHelp_Click"));
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(w_->isVisible());
+    }
+
+    void closingEndsTheProgramAtOnce_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("C&lose") << "button";
+        QTest::newRow("caption bar") << "frame";
+    }
+    void closingEndsTheProgramAtOnce() {
+        QFETCH(QString, how);
+        QProcess helper;
+        helper.start(VELORIZER_BIN_DIR "/desktop_close_helper", {how});
+        QVERIFY(helper.waitForFinished(20000));
+        const QString out = QString::fromUtf8(helper.readAllStandardOutput());
+        QVERIFY2(out.contains("closing"), qPrintable(out));
+        QVERIFY2(!out.contains("still running"), qPrintable(out));
+        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helper.exitCode(), 0);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
