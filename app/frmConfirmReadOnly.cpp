@@ -93,7 +93,12 @@ int32_t GetConfirmReadOnly(const std::string& title, const std::string& message)
         frmConfirmReadOnly dialog;
         dialog.setWindowTitle(QString::fromStdString(title));
         dialog.SetMessage(QString::fromStdString(message));
+        // Centred across; a third of the way down, clear of the progress window in the middle.
         CentreOnScreen(&dialog);
+        if (QScreen* screen = dialog.screen()) {
+            const QRect area = screen->geometry();
+            dialog.move(dialog.x(), area.y() + (area.height() - dialog.frameGeometry().height()) / 3);
+        }
         dialog.exec();
         answer = dialog.Result();
     });

@@ -84,6 +84,12 @@ frmMain1::frmMain1(QWidget* parent)
     ui_->updTempo->setMaximum(240000);
     ui_->updTempo->setValue(120000);
 
+    // The frame's caption sits on its border, so that the controls placed inside
+    // it keep clear of the line.
+    ui_->Frame1->setStyleSheet(
+        "QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox#Frame1::title { subcontrol-origin: margin; left: 6px; padding: 0px 2px; }");
+
     mnuFiles_ = new QMenu("NoCaption", this);
     mnuFiles_->setObjectName("mnuFiles");
     mnuFiles_->addAction(ui_->mnuFilesDelete);
