@@ -2,6 +2,7 @@
 
 #include "AppInfo.h"
 #include "EnumFolders.h"
+#include "FileListView.h"
 #include "PanelText.h"
 #include "Program.h"
 #include "RunTimeError.h"
@@ -397,7 +398,9 @@ void frmMain1::lvwFiles_OLEDragDrop(const QMimeData* data) {
                 walker.File = [this](const std::string& found) { ShowFiles_File(found); };
                 ShowFiles = &walker;
                 setCursor(Qt::WaitCursor);
+                ui_->lvwFiles->BeginAppending();
                 walker.Go(path, "*.wav");
+                ui_->lvwFiles->EndAppending();
                 ShowFiles = nullptr;
                 unsetCursor();
             } else if (EndsWithWav(path)) {

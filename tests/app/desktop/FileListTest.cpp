@@ -158,6 +158,11 @@ private slots:
         QVERIFY(!seen.isEmpty());
         QCOMPARE(seen.first(), Qt::WaitCursor);
         QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);
+        // The view caught up with every row once the walk was over.
+        QTreeWidgetItem* last = list_->topLevelItem(249);
+        list_->scrollToItem(last);
+        QVERIFY(list_->visualItemRect(last).isValid());
+        QCOMPARE(list_->itemAt(list_->visualItemRect(last).center()), last);
     }
 
     void aNameThatIsNotUtf8ReachesTheListByteForByte() {

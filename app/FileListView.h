@@ -1,0 +1,30 @@
+#pragma once
+// The list view of the main window's files. A plain QTreeWidget lays out every
+// row again each time events are processed after rows were added; while a
+// folder walk adds rows one by one and lets the window catch up every 100
+// files, that makes a large walk quadratic. During a walk this view lays
+// itself out at most a few times a second (rows are only appended then, so an
+// older layout stays valid), and fully once the walk is over.
+
+#include <QElapsedTimer>
+#include <QTreeWidget>
+
+class FileListView : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit FileListView(QWidget* parent = nullptr);
+
+    // Brackets a walk: rows are only appended between the two calls.
+    void BeginAppending();
+    void EndAppending();
+
+    void doItemsLayout() override;
+
+protected:
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+
+private:
+    int appending_ = 0;
+    bool stale_ = false;
+    QElapsedTimer sinceLayout_;
+};
