@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-asan fuzz clean
+.PHONY: all deps configure build run test test-long test-asan fuzz clean
 
 all: build
 
@@ -26,6 +26,10 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The reliability tests at full length (hundreds of kills, not a dozen).
+test-long: build
+	cd $(BUILD) && VELORIZER_LONG_TESTS=1 ctest --output-on-failure -L reliability
 
 # The non-GUI tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
