@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-long test-asan fuzz clean
+.PHONY: all deps configure build run test test-long test-asan fuzz bench clean
 
 all: build
 
@@ -27,6 +27,12 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Tagging against the I/O floor and a peer library, in a Release build.
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS)
+	scripts/bench build-bench
+
 # The reliability tests at full length (hundreds of kills, not a dozen).
 test-long: build
 	cd $(BUILD) && VELORIZER_LONG_TESTS=1 ctest --output-on-failure -L reliability
@@ -45,4 +51,4 @@ fuzz: deps
 	scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-fuzz build-bench
