@@ -643,7 +643,10 @@ int16_t vxERROR(std::string_view m, std::string_view s, const vb::RunTimeError& 
     try {
         const std::string text = vb::StandardErrorText(n);
         er.Source[0] = error.Source();
-        er.Source[0] += g.projectSource != error.Source() ? " (remote)" : " (local)";
+        // Before start-up has learned the project's source, ask for it directly:
+        // an error that comes first must not pass for a component's.
+        const std::string& own = g.initialised ? g.projectSource : vb::ProjectSource();
+        er.Source[0] += own != error.Source() ? " (remote)" : " (local)";
         if (!g.initialised) vxSTART();
         er.Category[0] = CategoryName(ErrorCategory(n)) + " error";
         for (int d = std::min<int>(g.callDepth, kMaxDepth); d >= 1; --d) {
@@ -881,7 +884,7 @@ int16_t CircularSlot() { return g.circularSlot; }
 
 // ---- Test hooks -------------------------------------------------------------
 
-namespace testing {
+namespace testhooks {
 
 void Reset() {
     if (g.circularFd >= 0) ::close(g.circularFd);
@@ -898,6 +901,6 @@ void SetMailTimeouts(long connectMs, long totalMs) {
 void SetDecimalSeparator(std::optional<std::string> separator) { hooks.decimalSeparator = std::move(separator); }
 SettingsType& MutableSettings() { return g.settings; }
 
-}  // namespace testing
+}  // namespace testhooks
 
 }  // namespace modVexlor
