@@ -49,6 +49,24 @@ TEST_F(VexlorTest, EveryLineReachesTheMonitor) {
     EXPECT_EQ(host.disabled, 0);
 }
 
+TEST_F(VexlorTest, TheFirstEntryAndExitMeasureTheMonitorsCostForLaterLines) {
+    auto mon = StartMonitor();
+    platform::SetClockForTest([this] { return clockMs += 10; });  // every read takes 10 ms
+    vxPUSH("main", "Sub Form_Load", "");
+    vxPOP("main", "Sub Form_Load", "");
+    EXPECT_EQ(PushOverhead(), 20 * kUnitsPerMs);
+    EXPECT_EQ(PopOverhead(), 20 * kUnitsPerMs);
+    vxPUSH("main", "Sub RefreshForm", "");
+    vxPOP("main", "Sub RefreshForm", "");
+    std::vector<std::string> lines;
+    for (std::string line; lines.size() < 5 && mon->ReadLine(line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[1], "[velorun] [00001] [00000.020] ->main : Sub Form_Load");
+    EXPECT_EQ(lines[2], "[velorun] [00002] [00000.050] <-main : Sub Form_Load");
+    EXPECT_EQ(lines[3], "[velorun] [00003] [00000.050] ->main : Sub RefreshForm");  // 70 ms less 20
+    EXPECT_EQ(lines[4], "[velorun] [00004] [00000.060] <-main : Sub RefreshForm");  // 80 ms less 20
+}
+
 TEST_F(VexlorTest, TheFirstLiveMonitorInNameOrderIsTaken) {
     // A stale socket sorts first and refuses; "Orvane Vexlorx" is no monitor.
     {
