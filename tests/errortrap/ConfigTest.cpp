@@ -3,7 +3,6 @@
 #include "VexlorTestSupport.h"
 
 #include <fstream>
-#include <regex>
 
 namespace {
 
@@ -41,8 +40,8 @@ TEST_F(VexlorTest, WithoutAConfigurationFileEverythingIsOff) {
     EXPECT_EQ(AppTag(), "[velorun] ");
     EXPECT_EQ(ProjectSource(), vb::ProjectSource());
     EXPECT_FALSE(std::filesystem::exists(dir / "circ0001.log"));
-    EXPECT_TRUE(std::regex_match(CallStack()[0],
-                                 std::regex(R"(Vexlor\(tm\) : Program START <\d\d-\d\d-\d{4}, \d\d:\d\d:\d\d>)")));
+    EXPECT_TRUE(vxtest::MatchesShape(CallStack()[0], "Vexlor(tm) : Program START <##-##-####, ##:##:##>"))
+        << CallStack()[0];
 }
 
 TEST_F(VexlorTest, AFileWithoutIncludeTurnsEveryIncludeOnAndWritesErrorLogBesideTheProgram) {

@@ -2,6 +2,7 @@
 
 #include "VexlorMonitorLink.h"
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -160,6 +161,15 @@ bool WaitForMonitor(const std::string& title, int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
+}
+
+bool MatchesShape(const std::string& text, const std::string& shape) {
+    if (text.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bool ok = shape[i] == '#' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0 : text[i] == shape[i];
+        if (!ok) return false;
+    }
+    return true;
 }
 
 std::string MonitorProgram() { return std::string(VELORIZER_BIN_DIR) + "/vexlor-monitor"; }

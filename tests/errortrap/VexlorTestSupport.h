@@ -80,6 +80,10 @@ private:
     std::string buffered_;
 };
 
+// Whether text has the given shape: '#' stands for one digit, every other
+// character for itself.
+bool MatchesShape(const std::string& text, const std::string& shape);
+
 // Waits until a monitor with this title accepts connections.
 bool WaitForMonitor(const std::string& title, int timeoutMs = 5000);
 std::string MonitorProgram();
