@@ -21,6 +21,12 @@ void StartQuiet() {
         ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         return dir;
     }();
+    // Registered after the folder's name exists, so it runs before that name goes.
+    static const bool cleanup = std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }) == 0;
+    (void)cleanup;
     modVexlor::testhooks::Reset();
     modVexlor::testhooks::SetApplicationFolder(folder);
     modVexlor::vxSTART();
