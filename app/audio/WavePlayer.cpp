@@ -58,7 +58,10 @@ public:
     WaveStream(std::unique_ptr<WaveReader> reader, const OutputFormat& out)
         : reader_(std::move(reader)),
           out_(out),
-          converter_(reader_->Format().channels, reader_->Format().sampleRate, out.channels, out.sampleRate) {}
+          converter_(reader_->Format().channels, reader_->Format().sampleRate, out.channels, out.sampleRate),
+          // Upsampling multiplies the frames: read fewer so that a block stays small.
+          blockFrames_(std::clamp<int64_t>(kBlockFrames * reader_->Format().sampleRate / out.sampleRate, 1,
+                                           kBlockFrames)) {}
 
     bool isSequential() const override { return true; }
     // Every frame has been handed to the sink.
@@ -86,8 +89,8 @@ private:
         pending_.clear();
         pos_ = 0;
         while (pending_.empty() && !ended_) {
-            in_.resize(static_cast<size_t>(kBlockFrames * reader_->Format().channels));
-            const int64_t got = reader_->Read(in_.data(), kBlockFrames);
+            in_.resize(static_cast<size_t>(blockFrames_ * reader_->Format().channels));
+            const int64_t got = reader_->Read(in_.data(), blockFrames_);
             if (got > 0) {
                 converter_.Push(in_.data(), got, pending_);
             } else {
@@ -102,6 +105,7 @@ private:
     std::unique_ptr<WaveReader> reader_;
     OutputFormat out_;
     FrameConverter converter_;
+    int64_t blockFrames_;
     std::vector<float> in_;
     std::vector<float> pending_;  // converted frames not yet handed over
     size_t pos_ = 0;
@@ -156,7 +160,15 @@ WavePlayer& WavePlayer::Instance() {
 }
 
 WavePlayer::WavePlayer() : impl_(std::make_unique<Impl>()) {}
-WavePlayer::~WavePlayer() = default;
+WavePlayer::~WavePlayer() {
+    // Normally the sound is stopped with the application. A sink still open
+    // here outlived it (exit() with the application alive), and the sound
+    // system it belongs to may be gone already: leave it to the process's end.
+    if (impl_->sink) {
+        (void)impl_->sink.release();
+        (void)impl_->stream.release();
+    }
+}
 
 bool WavePlayer::Play(const std::string& path) {
     Impl& d = *impl_;
@@ -184,7 +196,10 @@ bool WavePlayer::Play(const std::string& path) {
     stream->open(QIODevice::ReadOnly);
     auto sink = std::make_unique<QAudioSink>(device, ToQt(chosen));
     const uint64_t gen = ++d.generation;
-    QObject::connect(sink.get(), &QAudioSink::stateChanged, [&d, gen](QAudio::State s) { d.OnState(gen, s); });
+    // With the sink as context a signal from the sound system's own thread is
+    // queued to ours, and one still queued when the sink goes is dropped.
+    QObject::connect(sink.get(), &QAudioSink::stateChanged, sink.get(),
+                     [&d, gen](QAudio::State s) { d.OnState(gen, s); });
     // The sink pulls from the stream on this thread's event loop; whether it
     // could start shows in its state right away.
     sink->start(stream.get());
