@@ -3,7 +3,9 @@ BUILD  ?= build
 JOBS   ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build run test test-long test-asan fuzz bench clean
 
 all: build
 
@@ -25,5 +27,28 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Tagging against the I/O floor and a peer library, in a Release build.
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS)
+	scripts/bench build-bench
+
+# The reliability tests at full length (hundreds of kills, not a dozen).
+test-long: build
+	cd $(BUILD) && VELORIZER_LONG_TESTS=1 ctest --output-on-failure -L reliability
+
+# The non-GUI tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Asan -DVELORIZER_GUI=OFF
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS each (clang, libFuzzer, ASan+UBSan).
+fuzz: deps
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	      -DVELORIZER_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-fuzz build-bench

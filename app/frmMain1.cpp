@@ -12,13 +12,7 @@
 #include "frmWorking.h"
 #include "ui_frmMain1.h"
 
-#if __has_include("WavePlayer.h")
 #include "WavePlayer.h"
-#define VELORIZER_HAVE_PLAYER 1
-#elif __has_include("audio/WavePlayer.h")
-#include "audio/WavePlayer.h"
-#define VELORIZER_HAVE_PLAYER 1
-#endif
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -165,6 +159,11 @@ void frmMain1::cmdClose_Click() {
 }
 
 void frmMain1::closeEvent(QCloseEvent* event) {
+    // Disabled during a batch run: its caption bar can't close it then either.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     Form_Unload();
 }
@@ -270,12 +269,7 @@ void frmMain1::cmdPreview_Click() {
 
 void frmMain1::PlaySound(const std::string& FileName) {
     vx::Proc(kModule, "Sub PlaySound", [&] {
-#ifdef VELORIZER_HAVE_PLAYER
-        const bool started = velorizer::WavePlayer::Instance().Play(FileName);
-#else
-        const bool started = false;  // this build has no player
-#endif
-        if (!started)
+        if (!velorizer::WavePlayer::Instance().Play(FileName))
             velorizeUi_->MsgBox("Velorizer experienced an unknown error playing file " + FileName + ".",
                                 velorizer::vbInformation, "");
     });

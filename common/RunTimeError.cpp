@@ -15,7 +15,7 @@ std::string& ProjectSourceStorage() {
 }  // namespace
 
 RunTimeError::RunTimeError(int32_t number, std::string description, std::string source,
-                           std::source_location where)
+                           SourceLocation where)
     : number_(number),
       source_(source.empty() ? ProjectSource() : std::move(source)),
       description_(description.empty() ? StandardErrorText(number) : std::move(description)),
@@ -81,7 +81,7 @@ int32_t ErrorNumberFromErrno(int err) noexcept {
     }
 }
 
-RunTimeError ErrnoError(int err, std::string source, std::source_location where) {
+RunTimeError ErrnoError(int err, std::string source, SourceLocation where) {
     return RunTimeError(ErrorNumberFromErrno(err), {}, std::move(source), where);
 }
 

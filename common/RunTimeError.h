@@ -5,10 +5,36 @@
 
 #include <cstdint>
 #include <exception>
-#include <source_location>
 #include <string>
+#include <version>
+#if defined(__cpp_lib_source_location)
+#include <source_location>
+#endif
 
 namespace vb {
+
+// The place in our code that raised an error. std::source_location where the
+// compiler offers it; clang 14 (the fuzzing build) lacks its builtin, so the
+// same two builtins stand in there.
+#if defined(__cpp_lib_source_location)
+using SourceLocation = std::source_location;
+#else
+struct SourceLocation {
+    static constexpr SourceLocation current(unsigned line = __builtin_LINE(),
+                                            const char* file = __builtin_FILE()) noexcept {
+        SourceLocation l;
+        l.line_ = line;
+        l.file_ = file;
+        return l;
+    }
+    constexpr unsigned line() const noexcept { return line_; }
+    constexpr const char* file_name() const noexcept { return file_; }
+
+private:
+    unsigned line_ = 0;
+    const char* file_ = "";
+};
+#endif
 
 // Error numbers of the runtime that this program raises or maps to.
 enum ErrorNumber : int32_t {
@@ -34,7 +60,7 @@ public:
     // number: the error number; description empty = the runtime's standard text;
     // source empty = the project's own source (ProjectSource()).
     explicit RunTimeError(int32_t number, std::string description = {}, std::string source = {},
-                          std::source_location where = std::source_location::current());
+                          SourceLocation where = SourceLocation::current());
 
     int32_t Number() const noexcept { return number_; }
     const std::string& Source() const noexcept { return source_; }
@@ -73,7 +99,7 @@ int32_t ErrorNumberFromErrno(int err) noexcept;
 
 // A run-time error for errno, raised at the caller's line.
 RunTimeError ErrnoError(int err, std::string source = {},
-                        std::source_location where = std::source_location::current());
+                        SourceLocation where = SourceLocation::current());
 
 // Converts whatever a catch(...) caught into a run-time error. Run-time errors
 // pass unchanged; any other exception becomes error 440 (7 for bad_alloc) with

@@ -1,8 +1,8 @@
 // modVexlor: call tree, trace outputs, error trap and error reports.
 //
-// Two calls of the original platform have nothing to do here: the process
-// error mode (no critical-error boxes exist to suppress) and the timer
-// resolution (the steady clock already counts whole milliseconds).
+// Setting the process error mode and raising the timer resolution have
+// nothing to do on this system: there are no critical-error boxes to
+// suppress, and the steady clock already counts whole milliseconds.
 
 #include "Vexlor.h"
 
@@ -70,7 +70,7 @@ struct Hooks {
 Module g;
 Hooks hooks;
 
-// ---- Small text helpers, in the manner of the original runtime ----
+// ---- Small text helpers: blanks-only trimming and leading-number parsing, as the logs expect ----
 
 std::string Str(long value) { return value < 0 ? std::to_string(value) : " " + std::to_string(value); }
 
@@ -375,16 +375,22 @@ void vxPUSH(std::string_view m, std::string_view s, std::string_view a) noexcept
     if (!g.initialised) vxSTART();
     const bool monitor = g.settings.MonitorAttached;
     if (g.traceSequence == 0 && monitor) g.pendingTick = ElapsedNow();
-    if (g.callDepth == INT16_MAX) return;  // the count itself can't go further
-    const int d = ++g.callDepth;
+    if (g.callDepth < INT16_MAX) ++g.callDepth;  // at the limit the count stays put
+    const int d = g.callDepth;
     try {
         if (d <= kMaxDepth) {
             // The frame is kept with its depth prefix; the entry line uses the
             // text after it, as the frame read before the prefix was added.
             std::string& frame = g.callStack[d];
+            // Str(d) + " : ", built by hand: this runs on every call.
             char prefix[16];
-            int n = std::snprintf(prefix, sizeof prefix, " %d : ", d);
-            frame.assign(prefix, static_cast<std::size_t>(n));
+            char* p = prefix + sizeof prefix;
+            *--p = ' ';
+            *--p = ':';
+            *--p = ' ';
+            for (int v = d; v > 0; v /= 10) *--p = static_cast<char>('0' + v % 10);
+            *--p = ' ';
+            frame.assign(p, static_cast<std::size_t>(prefix + sizeof prefix - p));
             frame.append(static_cast<std::size_t>(d - 1), '\t');
             frame.append(m);
             frame.append(" : ");
@@ -643,7 +649,10 @@ int16_t vxERROR(std::string_view m, std::string_view s, const vb::RunTimeError& 
     try {
         const std::string text = vb::StandardErrorText(n);
         er.Source[0] = error.Source();
-        er.Source[0] += g.projectSource != error.Source() ? " (remote)" : " (local)";
+        // Before start-up has learned the project's source, ask for it directly:
+        // an error that comes first must not pass for a component's.
+        const std::string& own = g.initialised ? g.projectSource : vb::ProjectSource();
+        er.Source[0] += own != error.Source() ? " (remote)" : " (local)";
         if (!g.initialised) vxSTART();
         er.Category[0] = CategoryName(ErrorCategory(n)) + " error";
         for (int d = std::min<int>(g.callDepth, kMaxDepth); d >= 1; --d) {
@@ -881,7 +890,7 @@ int16_t CircularSlot() { return g.circularSlot; }
 
 // ---- Test hooks -------------------------------------------------------------
 
-namespace testing {
+namespace testhooks {
 
 void Reset() {
     if (g.circularFd >= 0) ::close(g.circularFd);
@@ -898,6 +907,6 @@ void SetMailTimeouts(long connectMs, long totalMs) {
 void SetDecimalSeparator(std::optional<std::string> separator) { hooks.decimalSeparator = std::move(separator); }
 SettingsType& MutableSettings() { return g.settings; }
 
-}  // namespace testing
+}  // namespace testhooks
 
 }  // namespace modVexlor

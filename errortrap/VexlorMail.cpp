@@ -46,12 +46,12 @@ bool Send(const Message& message, const Settings& settings) {
     curl_mime* mime = curl_mime_init(c);
     curl_mimepart* note = curl_mime_addpart(mime);
     curl_mime_data(note, message.NoteText.c_str(), CURL_ZERO_TERMINATED);
-    curl_mime_type(note, "text/plain; charset=windows-1252");
+    curl_mime_type(note, "text/plain; charset=utf-8");
     curl_mime_encoder(note, "quoted-printable");
     curl_mimepart* file = curl_mime_addpart(mime);
     curl_mime_filedata(file, message.AttachmentPath.c_str());
     curl_mime_filename(file, message.AttachmentName.c_str());
-    curl_mime_type(file, "text/plain");
+    curl_mime_type(file, "text/plain; charset=utf-8");
     curl_mime_encoder(file, "base64");
     curl_easy_setopt(c, CURLOPT_MIMEPOST, mime);
 

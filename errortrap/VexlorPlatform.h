@@ -15,7 +15,9 @@ namespace modVexlor::platform {
 // section and key names compare without regard to case, the first matching
 // section and key win, a value in double quotes loses them, the value is cut to
 // bufferSize - 1 characters, and a missing file, section or key gives the
-// default (cut the same way).
+// default (cut the same way). Debian's inih reads lines of up to 200
+// characters and drops a " ;" comment at the end of a value: a value longer
+// than about 190 characters is cut there, before the buffer size applies.
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, std::size_t bufferSize,
                                     const std::string& fileName);

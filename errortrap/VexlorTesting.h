@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace modVexlor::testing {
+namespace modVexlor::testhooks {
 
 // Back to the uninitialised state: closes the circular log and the monitor
 // link, forgets every setting and the call tree. Hooks set below stay.
@@ -26,4 +26,4 @@ void SetDecimalSeparator(std::optional<std::string> separator);
 // Settings, writable, for cases that need a value no file gives.
 SettingsType& MutableSettings();
 
-}  // namespace modVexlor::testing
+}  // namespace modVexlor::testhooks

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     velorizer::SetUpApplication(app);
     // No configuration file: tracing off, as a user runs it.
-    modVexlor::testing::SetApplicationFolder(pattern);
+    modVexlor::testhooks::SetApplicationFolder(pattern);
     const double baseMiB = PeakMiB();
 
     auto* main = new frmMain1;

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -121,8 +123,14 @@ int32_t RecordingUi::GetConfirmReadOnly(const std::string& title, const std::str
 SndInfo ReadWithSndfile(const std::string& path, bool readAudio) {
     SndInfo r;
     SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return r;
+    // Through a descriptor: sf_open refuses paths longer than a few hundred bytes.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return r;
+    SNDFILE* f = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+    if (!f) {
+        ::close(fd);
+        return r;
+    }
     r.opened = true;
     r.frames = info.frames;
     r.samplerate = info.samplerate;

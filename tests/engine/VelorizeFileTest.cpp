@@ -346,7 +346,7 @@ TEST(VelorizeFile, FilesThatAreNotWholeWaveFormsAreLeftAloneWithAMessage) {
              b.insert(b.end(), 125, ' ');
          }),
          "it holds more bytes than its RIFF header declares"},
-        {"cut", with([](Bytes& b) { b.resize(b.size() - 100); }), "it holds fewer bytes than its RIFF header declares"},
+        {"cut", with([](Bytes& b) { b.erase(b.end() - 100, b.end()); }), "it holds fewer bytes than its RIFF header declares"},
         {"size0", with([](Bytes& b) { b[4] = b[5] = b[6] = b[7] = 0; }),
          "it holds more bytes than its RIFF header declares"},
         {"sizeMax", with([](Bytes& b) { b[4] = b[5] = b[6] = b[7] = 0xFF; }),

@@ -13,11 +13,11 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include <poll.h>
+#include <regex.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -41,7 +41,7 @@ const char* const kUsage =
     "                         find \"Orvane Vexlor\" or \"Orvane Vexlor -\" + anything,\n"
     "                         the first in name order\n"
     "  --pause-on REGEX       hold the program paused (its windows disabled) on a line\n"
-    "                         that matches REGEX (ECMAScript syntax, searched anywhere)\n"
+    "                         that matches REGEX (POSIX extended, searched anywhere)\n"
     "  --resume-after SECONDS end a pause after SECONDS; a key press on standard\n"
     "                         input ends it in any case\n"
     "  --help                 show this text\n"
@@ -53,9 +53,36 @@ const char* const kUsage =
 volatile std::sig_atomic_t stopRequested = 0;
 void OnSignal(int) { stopRequested = 1; }
 
+// A compiled POSIX extended regular expression.
+class Pattern {
+public:
+    Pattern() = default;
+    Pattern(const Pattern&) = delete;
+    Pattern& operator=(const Pattern&) = delete;
+    ~Pattern() {
+        if (compiled_) ::regfree(&re_);
+    }
+    // The compiler's complaint, or empty when the pattern is good.
+    std::string Compile(const std::string& text) {
+        if (compiled_) ::regfree(&re_);
+        int rc = ::regcomp(&re_, text.c_str(), REG_EXTENDED | REG_NOSUB);
+        compiled_ = rc == 0;
+        if (compiled_) return {};
+        char buf[256];
+        ::regerror(rc, &re_, buf, sizeof buf);
+        return buf;
+    }
+    bool Set() const { return compiled_; }
+    bool Search(const std::string& line) const { return compiled_ && ::regexec(&re_, line.c_str(), 0, nullptr, 0) == 0; }
+
+private:
+    regex_t re_{};
+    bool compiled_ = false;
+};
+
 struct Options {
     std::string title = std::string(monitor::kTitle);
-    std::optional<std::regex> pauseOn;
+    Pattern pauseOn;
     std::optional<double> resumeAfter;
 };
 
@@ -111,7 +138,7 @@ struct Monitor {
                 std::fwrite(line.data(), 1, line.size(), stdout);
                 std::fputc('\n', stdout);
                 std::fflush(stdout);
-                bool pause = !paused && options.pauseOn && std::regex_search(line, *options.pauseOn);
+                bool pause = !paused && options.pauseOn.Search(line);
                 if (pause) Pause();
                 Answer(c.fd, pause ? monitor::kPauseAnswer : 0);
             } else if (head == "Q 1") {
@@ -226,10 +253,8 @@ int main(int argc, char** argv) {
             mon.options.title = value();
         } else if (arg == "--pause-on") {
             std::string pattern = value();
-            try {
-                mon.options.pauseOn.emplace(pattern);
-            } catch (const std::regex_error& e) {
-                std::fprintf(stderr, "vexlor-monitor: bad pattern \"%s\": %s\n", pattern.c_str(), e.what());
+            if (std::string problem = mon.options.pauseOn.Compile(pattern); !problem.empty()) {
+                std::fprintf(stderr, "vexlor-monitor: bad pattern \"%s\": %s\n", pattern.c_str(), problem.c_str());
                 return 2;
             }
         } else if (arg == "--resume-after") {

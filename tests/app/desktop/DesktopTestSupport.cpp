@@ -25,9 +25,9 @@ std::string vexlorFolder;
 
 void UseVexlorFolder(const std::string& folder) {
     vexlorFolder = folder;
-    modVexlor::testing::Reset();
-    modVexlor::testing::SetApplicationFolder(folder);
-    modVexlor::testing::SetDevelopmentEnvironment(false);
+    modVexlor::testhooks::Reset();
+    modVexlor::testhooks::SetApplicationFolder(folder);
+    modVexlor::testhooks::SetDevelopmentEnvironment(false);
     std::ofstream ini(folder + "/VXCLIENT.INI", std::ios::binary);
     ini << "[preferences]\r\nCircularLog=0\r\n"
            "[log file]\r\nWrite To Disk=1\r\nCapture To Disk=1\r\n"

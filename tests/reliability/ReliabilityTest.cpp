@@ -1,0 +1,367 @@
+// Attacks on the tagger with real faults: a disk that fills up at every byte of
+// an append, files that change between the listing and the tag, read-only
+// folders and mounts, hostile paths, and a batch killed at random moments.
+// VELORIZER_LONG_TESTS=1 runs the long versions.
+
+#include "EnumFolders.h"
+#include "TestSupport.h"
+#include "Velorize.h"
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <random>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace testsupport;
+using namespace velorizer;
+
+namespace {
+
+const std::string kVelorize = std::string(VELORIZER_BIN_DIR) + "/velorize";
+bool LongRun() { return std::getenv("VELORIZER_LONG_TESTS") != nullptr; }
+
+// Runs `fn` in a child process (as an ordinary user when we are root, since root
+// ignores permissions) and returns what it wrote to the string it was given.
+std::string InChild(const std::function<void(std::string&)>& fn, bool unprivileged, int* exitStatus = nullptr) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "pipe failed";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (unprivileged && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+        std::string out;
+        fn(out);
+        (void)!::write(fds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string all;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) all.append(buf, static_cast<size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (exitStatus) *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return all;
+}
+
+// Lets the unprivileged child reach the scratch folder and own the files.
+void HandOver(const TempDir& dir) {
+    ::chmod(dir.path().c_str(), 0755);
+    if (::getuid() != 0) return;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path())) (void)!::lchown(e.path().c_str(), 65534, 65534);
+    (void)!::chown(dir.path().c_str(), 65534, 65534);
+}
+
+std::string TagAll(const std::vector<std::string>& paths, int32_t answer = kAnswerYes) {
+    RecordingUi ui;
+    clsAcidSettings s;
+    PanelChoice c;
+    c.kind = PanelChoice::Loop;
+    c.beats = 4;
+    FillSettings(s, c);
+    int32_t ro = 0, rt = 0;
+    for (const auto& p : paths) {
+        ui.answers.assign(4, answer);
+        VelorizeFile(p, s, ro, rt, ui);
+    }
+    std::string out;
+    for (const auto& m : ui.messages) out += m.prompt + "\n";
+    return out;
+}
+
+std::string Tone(const TempDir& dir, const std::string& name, double seconds = 0.05) {
+    return MakeSoxWave(dir, name, 22050, 1, 16, "signed-integer", seconds);
+}
+
+Bytes Tagged(const Bytes& original, int beats, float tempo) {
+    clsAcidSettings s;
+    PanelChoice c;
+    c.kind = PanelChoice::Loop;
+    c.beats = beats;
+    FillSettings(s, c);
+    s.Tempo(tempo);
+    Bytes b = original;
+    const uint32_t riff = static_cast<uint32_t>(b.size() + 32 - 8);
+    for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+    b.insert(b.end(), {'a', 'c', 'i', 'd', 24, 0, 0, 0});
+    const auto body = s.Contents();
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+
+struct CliResult {
+    int status = -1;
+    std::string err;
+};
+
+CliResult RunCli(const std::vector<std::string>& args) {
+    int fds[2];
+    if (::pipe(fds) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 2);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        std::vector<char*> argv{const_cast<char*>("velorize")};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kVelorize.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    CliResult r;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) r.err.append(buf, static_cast<size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+}  // namespace
+
+TEST(Reliability, AFullDiskAtAnyByteOfTheAppendLeavesTheFileAsItWas) {
+    TempDir dir;
+    const std::string path = Tone(dir, "a.wav");
+    const Bytes before = ReadBytes(path);
+    for (off_t room = 0; room < 32; ++room) {
+        const std::string messages = InChild(
+            [&](std::string& out) {
+                ::signal(SIGXFSZ, SIG_IGN);
+                rlimit rl{static_cast<rlim_t>(before.size() + room), static_cast<rlim_t>(before.size() + room)};
+                ::setrlimit(RLIMIT_FSIZE, &rl);
+                out = TagAll({path});
+            },
+            false);
+        ASSERT_EQ(ReadBytes(path), before) << "room for " << room << " bytes";
+        EXPECT_EQ(messages, "error!\nVelorizer did not change the file '" + path + "': disk full.\n") << room;
+    }
+    // An overwrite never grows the file, so the limit can't stop it.
+    const std::string tagged = TagAll({path});
+    ASSERT_EQ(tagged, "");
+    const Bytes once = ReadBytes(path);
+    InChild(
+        [&](std::string& out) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit rl{static_cast<rlim_t>(once.size()), static_cast<rlim_t>(once.size())};
+            ::setrlimit(RLIMIT_FSIZE, &rl);
+            out = TagAll({path});
+        },
+        false);
+    EXPECT_EQ(ReadBytes(path).size(), once.size());
+}
+
+TEST(Reliability, FilesThatChangeBetweenTheListingAndTheTag) {
+    TempDir dir;
+    for (const char* n : {"1-keep.wav", "2-vanish.wav", "3-folder.wav", "4-locked.wav", "5-keep.wav"})
+        Tone(dir, n);
+    std::vector<std::string> listed;
+    EnumFolders walker;
+    walker.File = [&](const std::string& p) { listed.push_back(p); };
+    walker.Go(dir.path().string(), "*.wav");
+    ASSERT_EQ(listed.size(), 5u);
+    const Bytes keep = ReadBytes(listed[0]);
+
+    fs::remove(listed[1]);
+    fs::remove(listed[2]);
+    fs::create_directory(listed[2]);
+    HandOver(dir);
+    ::chmod(listed[3].c_str(), 0);
+    const Bytes locked = [&] {
+        ::chmod(listed[3].c_str(), 0600);
+        Bytes b = ReadBytes(listed[3]);
+        ::chmod(listed[3].c_str(), 0);
+        return b;
+    }();
+    const std::string messages = InChild([&](std::string& out) { out = TagAll(listed); }, true);
+
+    const std::string d = dir.path().string();
+    EXPECT_EQ(messages, "Velorizer did not change the file '" + d + "/2-vanish.wav': file not found.\n"
+                        "Velorizer did not change the file '" + d + "/3-folder.wav': it is a folder.\n"
+                        "mmioOpen failed on " + d + "/4-locked.wav\n");
+    EXPECT_EQ(ReadBytes(listed[0]).size(), keep.size() + 32) << "the batch goes on";
+    EXPECT_EQ(ReadBytes(listed[4]).size(), keep.size() + 32);
+    ::chmod(listed[3].c_str(), 0600);
+    EXPECT_EQ(ReadBytes(listed[3]), locked);
+    struct stat st {};
+    ::stat(listed[3].c_str(), &st);
+}
+
+TEST(Reliability, ARemovedWritePermissionIsAskedAboutAndRestored) {
+    TempDir dir;
+    const std::string path = Tone(dir, "lost.wav");
+    HandOver(dir);
+    ::chmod(path.c_str(), 0444);
+    const std::string out = InChild([&](std::string& o) { o = TagAll({path}); }, true);
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(ReadWithSndfile(path).hasLoop);
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+TEST(Reliability, AReadOnlyFolderDoesNotStopAnInPlaceTag) {
+    TempDir dir;
+    fs::create_directory(dir.path() / "ro");
+    const std::string a = Tone(dir, "ro/a.wav");
+    const std::string b = Tone(dir, "ro/b.wav");
+    HandOver(dir);
+    ::chmod(b.c_str(), 0444);
+    ::chmod((dir.path() / "ro").c_str(), 0555);
+    const std::string out = InChild([&](std::string& o) { o = TagAll({a, b}); }, true);
+    ::chmod((dir.path() / "ro").c_str(), 0755);
+    EXPECT_EQ(out, "") << "tagging creates no file, so the folder's permission does not matter";
+    EXPECT_TRUE(ReadWithSndfile(a).hasLoop);
+    EXPECT_TRUE(ReadWithSndfile(b).hasLoop);
+}
+
+TEST(Reliability, AFileOnAReadOnlyMountIsLeftWithAMessage) {
+    // A private mount namespace where we may mount a tmpfs and make it read-only.
+    TempDir dir;
+    const std::string seed = Tone(dir, "seed.wav");
+    const std::string script =
+        "set -e; m=" + (dir / "mnt") + "; mkdir -p $m; mount -t tmpfs -o size=4m tmpfs $m; "
+        "cp " + seed + " $m/a.wav; cp " + seed + " $m/b.wav; chmod 444 $m/b.wav; mount -o remount,ro $m; "
+        "set +e; " + kVelorize + " --loop 4 --yes-to-all $m/a.wav $m/b.wav 2>&1; echo \"rc=$?\"; "
+        "cmp -s " + seed + " $m/a.wav && cmp -s " + seed + " $m/b.wav && echo unchanged";
+    const std::string cmd = "unshare --user --map-root-user --mount sh -c '" + script + "' 2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+    if (out.find("rc=") == std::string::npos) GTEST_SKIP() << "no private read-only mount here: " << out;
+    const std::string m = dir / "mnt";
+    EXPECT_NE(out.find("Error: mmioOpen failed on " + m + "/a.wav\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Error: Velorizer did not change the file '" + m + "/b.wav': permission denied."),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("rc=1"), std::string::npos) << out;
+    EXPECT_NE(out.find("unchanged"), std::string::npos) << out;
+}
+
+TEST(Reliability, HostilePathsNeitherHangNorCrash) {
+    TempDir dir;
+    const fs::path r = dir.path() / "drop";
+    fs::create_directories(r);
+    const std::string seed = Tone(dir, "seed.wav");
+    ASSERT_EQ(::mkfifo((r / "fifo.wav").c_str(), 0644), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, (r / "sock.wav").c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const bool device = ::mknod((r / "null.wav").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    fs::create_directory_symlink("..", r / "loop");
+    fs::copy_file(seed, r / "new\nline.wav");
+    fs::copy_file(seed, r / "bad\xff\xfe.wav");
+    // A path of about 4,000 characters and a tree 200 folders deep.
+    fs::path longPath = r;
+    while (longPath.string().size() < 3900) longPath /= std::string(200, 'x');
+    fs::create_directories(longPath);
+    fs::copy_file(seed, longPath / "long.wav");
+    fs::path deep = r / "deep";
+    for (int i = 0; i < 200; ++i) deep /= "d";
+    fs::create_directories(deep);
+    fs::copy_file(seed, deep / "deep.wav");
+
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult res = RunCli({"--one-shot", r.string()});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(res.status, 1) << res.err;
+    for (const char* n : {"fifo.wav", "sock.wav"})
+        EXPECT_NE(res.err.find("'" + (r / n).string() + "': it is not a regular file."), std::string::npos) << n;
+    if (device) {
+        EXPECT_NE(res.err.find("null.wav': it is not a regular file."), std::string::npos);
+    }
+    for (const fs::path& p : {r / "new\nline.wav", r / "bad\xff\xfe.wav", longPath / "long.wav", deep / "deep.wav"})
+        EXPECT_TRUE(ReadWithSndfile(p.string()).hasLoop) << p;
+    EXPECT_NE(res.err.find("Operation completed."), std::string::npos);
+    ::close(sock);
+}
+
+TEST(Reliability, ABatchKilledAtRandomMomentsNeverDamagesAFile) {
+    TempDir dir;
+    const int files = 1000;
+    const int kills = LongRun() ? 200 : 12;
+    const std::string seed = MakeSoxWave(dir, "seed.wav", 22050, 2, 16, "signed-integer", 0.02);
+    const Bytes original = ReadBytes(seed);
+    const SndInfo audio = ReadWithSndfile(seed, true);
+    const Bytes complete = Tagged(original, 4, 4 * 60 * 22050.0f / static_cast<float>(audio.frames));
+    const fs::path batch = dir.path() / "batch";
+    fs::create_directories(batch);
+    std::vector<std::string> paths;
+    for (int i = 0; i < files; ++i) paths.push_back((batch / ("f" + std::to_string(i) + ".wav")).string());
+
+    // How long an uninterrupted batch takes sets the range of kill moments.
+    for (const auto& p : paths) WriteBytes(p, original);
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunCli({"--loop", "4", "--yes-to-all", batch.string()}).status, 0);
+    const auto full = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    for (const auto& p : paths) ASSERT_EQ(ReadBytes(p), complete);
+
+    std::mt19937 rng(20261207);
+    int untouched = 0, tagged = 0, interrupted = 0;
+    for (int k = 0; k < kills; ++k) {
+        for (const auto& p : paths) WriteBytes(p, original);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 2);
+            ::execl(kVelorize.c_str(), "velorize", "--loop", "4", "--yes-to-all", batch.c_str(), nullptr);
+            ::_exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % (full.count() + 1)));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+
+        std::vector<std::string> cut;
+        for (const auto& p : paths) {
+            const Bytes b = ReadBytes(p);
+            if (b == original) {
+                ++untouched;
+            } else if (b == complete) {
+                ++tagged;
+            } else {
+                // The one state a kill may leave besides those: the new chunk
+                // behind the old form. Every reader still finds all the audio.
+                Bytes expected = original;
+                expected.insert(expected.end(), complete.end() - 32, complete.end());
+                ASSERT_EQ(b, expected) << p << " damaged after kill " << k;
+                const SndInfo info = ReadWithSndfile(p, true);
+                ASSERT_EQ(info.samples, audio.samples) << p;
+                cut.push_back(p);
+                ++interrupted;
+            }
+        }
+        // Running the batch again finishes the job or names each file it can't finish.
+        const CliResult again = RunCli({"--loop", "4", "--yes-to-all", batch.string()});
+        EXPECT_EQ(again.status, cut.empty() ? 0 : 1);
+        for (const auto& p : cut)
+            EXPECT_NE(again.err.find("'" + p + "': it holds more bytes than its RIFF header declares."),
+                      std::string::npos);
+        for (const auto& p : paths) {
+            const Bytes b = ReadBytes(p);
+            const bool named = std::find(cut.begin(), cut.end(), p) != cut.end();
+            ASSERT_TRUE(b == complete || named) << p;
+        }
+    }
+    std::printf("%d kills, %d files: %d untouched, %d tagged, %d with the chunk behind the form, 0 damaged\n", kills,
+                kills * files, untouched, tagged, interrupted);
+}
