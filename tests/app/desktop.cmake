@@ -44,3 +44,14 @@ if(VELORIZER_GUI)
   velorizer_target_defaults(desktop_screenshots)
 endif()
 
+
+# Preview against the private PulseAudio server of the player's tests.
+if(VELORIZER_GUI AND DEFINED PULSE_TEST_DIR)
+  velorizer_qttest(test_desktop_preview desktop/PreviewTest.cpp)
+  set_tests_properties(test_desktop_preview PROPERTIES
+    FIXTURES_REQUIRED pulse RESOURCE_LOCK pulse_null_sink
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;PULSE_SERVER=unix:${PULSE_TEST_DIR}/native;PULSE_COOKIE=${PULSE_TEST_DIR}/home/.config/pulse/cookie")
+  add_test(NAME test_desktop_preview_no_server COMMAND test_desktop_preview noAudioServer)
+  set_tests_properties(test_desktop_preview_no_server PROPERTIES TIMEOUT 60 LABELS app
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;PULSE_SERVER=unix:${PULSE_TEST_DIR}/no-server-here")
+endif()
