@@ -375,6 +375,14 @@ bool frmMain1::AddItem(const std::string& key, const QString& text, const QIcon&
 
 void frmMain1::RemoveItem(QTreeWidgetItem* item) {
     index_.erase(item->data(0, Qt::UserRole).toByteArray().toStdString());
+    // Taken out by its row first: deleting a listed item looks its row up from the top.
+    QTreeWidget* list = ui_->lvwFiles;
+    delete list->takeTopLevelItem(list->indexOfTopLevelItem(item));
+}
+
+void frmMain1::RemoveRow(int row) {
+    QTreeWidgetItem* item = ui_->lvwFiles->takeTopLevelItem(row);
+    index_.erase(item->data(0, Qt::UserRole).toByteArray().toStdString());
     delete item;
 }
 
@@ -454,8 +462,7 @@ void frmMain1::mnuFilesDelete_Click() {
         QTreeWidget* list = ui_->lvwFiles;
         if (!list->selectionModel()->hasSelection()) return;
         for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
-            QTreeWidgetItem* item = list->topLevelItem(i);
-            if (item->isSelected()) RemoveItem(item);
+            if (list->topLevelItem(i)->isSelected()) RemoveRow(i);
         }
         if (list->topLevelItemCount() == 0) ListviewReset();
         RefreshForm();

@@ -85,6 +85,7 @@ private:
     // Adds a row; false when the key is in the list already.
     bool AddItem(const std::string& key, const QString& text, const QIcon& icon);
     void RemoveItem(QTreeWidgetItem* item);
+    void RemoveRow(int row);
     void RecoverAfterFailedRun();
 
     std::unique_ptr<Ui::frmMain1> ui_;
