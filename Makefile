@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-long test-asan fuzz bench clean
+.PHONY: all deps configure build run test test-long test-asan fuzz bench package package-test screenshots clean
 
 all: build
 
@@ -22,10 +22,22 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/bin/velorun
+	@scripts/run-velorun $(BUILD)/bin/velorun
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package: build/velorizer_<version>_<arch>.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# The package unpacked into a scratch root, validated and started.
+package-test: package
+	scripts/package-test $(BUILD)/velorizer_*.deb
+
+# The README's pictures, from the program as built, under a virtual display.
+screenshots: build
+	scripts/screenshots.sh $(BUILD)
 
 # Tagging against the I/O floor and a peer library, in a Release build.
 bench: deps
