@@ -42,7 +42,7 @@ screenshots: build
 # Tagging against the I/O floor and a peer library, in a Release build.
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release
-	cmake --build build-bench -j $(JOBS)
+	cmake --build build-bench -j $(JOBS) --target bench_tagging velorize bench_gui bench_vexlor bench_list_drop
 	scripts/bench build-bench
 
 # The reliability tests at full length (hundreds of kills, not a dozen).
