@@ -2,18 +2,14 @@
 // How the tagging engine talks to the user. The desktop program, the command line
 // and the tests each supply their own.
 
+#include "MsgBoxStyle.h"
+
 #include <cstdint>
 #include <string>
 
 namespace velorizer {
 
-// Message box styles, as the runtime numbers them.
-enum MsgBoxStyle : int {
-    vbOKOnly = 0,
-    vbCritical = 16,
-    vbExclamation = 48,
-    vbInformation = 64,
-};
+using enum vb::MsgBoxStyle;
 
 // Answers of the change confirmation.
 enum ConfirmAnswer : int32_t {

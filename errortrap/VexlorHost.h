@@ -4,21 +4,14 @@
 // core needs no user interface of its own; the desktop installs a Qt host at
 // start-up, tests install a recorder.
 
+#include "MsgBoxStyle.h"
+
 #include <string>
 
 namespace modVexlor {
 
-// Message box styles, as numbers: buttons in the low bits, icon above.
-enum MsgBoxStyle : int {
-    vbOKOnly = 0,
-    vbOKCancel = 1,
-    vbCritical = 16,
-    vbQuestion = 32,
-    vbExclamation = 48,
-    vbInformation = 64,
-};
-// Message box answers.
-enum MsgBoxResult : int { vbOK = 1, vbCancel = 2 };
+using enum vb::MsgBoxStyle;
+using enum vb::MsgBoxResult;
 
 class Host {
 public:

@@ -78,26 +78,15 @@ TEST(EnumFolders, AnUnreadableSubfolderCostsOnlyItsOwnFiles) {
     ::chmod(r.c_str(), 0755);
     ::chmod((r / "b/locked").c_str(), 0);
     // Root reads every folder: walk as an ordinary user in a child process.
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::getuid() == 0 && ::setuid(65534) != 0) ::_exit(2);
-        std::string all;
-        for (const auto& p : Walk(r.string())) all += p + "\n";
-        all += "error " + std::to_string(modVexlor::ErrorRecord().Number[0]) + "\n";
-        (void)!::write(fds[1], all.data(), all.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    int status = -1;
+    const std::string out = RunInChild(
+        [&](std::string& all) {
+            for (const auto& p : Walk(r.string())) all += p + "\n";
+            all += "error " + std::to_string(modVexlor::ErrorRecord().Number[0]) + "\n";
+        },
+        true, &status);
     ::chmod((r / "b/locked").c_str(), 0755);
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(status, 0);
     const std::string s = r.string();
     EXPECT_EQ(out, s + "/a/1.wav\n" + s + "/b/3.wav\n" + s + "/c/4.wav\nerror 70\n");
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -118,6 +119,29 @@ int32_t RecordingUi::GetConfirmReadOnly(const std::string& title, const std::str
     const int32_t a = answers.front();
     answers.pop_front();
     return a;
+}
+
+std::string RunInChild(const std::function<void(std::string& out)>& fn, bool unprivileged, int* exitStatus) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "pipe failed";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (unprivileged && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+        std::string out;
+        fn(out);
+        (void)!::write(fds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string all;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) all.append(buf, static_cast<size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (exitStatus) *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return all;
 }
 
 SndInfo ReadWithSndfile(const std::string& path, bool readAudio) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,14 @@ public:
     std::vector<Message> messages;
     std::vector<Question> questions;
 };
+
+// Runs fn in a forked child and returns the text it put in its string. With
+// unprivileged, a child of root first becomes the user nobody (root ignores
+// permissions). The child may change what a test process must not (resource
+// limits, its user); what it reports comes back through a pipe, which no file
+// size limit applies to.
+std::string RunInChild(const std::function<void(std::string& out)>& fn, bool unprivileged = false,
+                       int* exitStatus = nullptr);
 
 // What libsndfile reads from a file.
 struct SndInfo {

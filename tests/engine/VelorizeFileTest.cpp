@@ -441,11 +441,7 @@ namespace {
 // Tags `path` in a child process whose file size limit is `limit` bytes, and
 // returns the messages it showed, one per line.
 std::vector<std::string> TagUnderSizeLimit(const std::string& path, off_t limit) {
-    int fds[2];
-    if (::pipe(fds) != 0) return {"pipe failed"};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
+    const std::string all = RunInChild([&](std::string& out) {
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit rl{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
         ::setrlimit(RLIMIT_FSIZE, &rl);
@@ -453,18 +449,8 @@ std::vector<std::string> TagUnderSizeLimit(const std::string& path, off_t limit)
         clsAcidSettings s = LoopSettings(4);
         int32_t a = 0, b = 0;
         VelorizeFile(path, s, a, b, ui);
-        std::string out;  // through a pipe: the size limit can't be lifted again
         for (const auto& m : ui.messages) out += m.prompt + "|" + m.title + "\n";
-        (void)!::write(fds[1], out.data(), out.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string all;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) all.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    });
     std::vector<std::string> lines;
     std::istringstream in(all);
     for (std::string line; std::getline(in, line);) lines.push_back(line);

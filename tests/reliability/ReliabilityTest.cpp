@@ -34,31 +34,6 @@ namespace {
 const std::string kVelorize = std::string(VELORIZER_BIN_DIR) + "/velorize";
 bool LongRun() { return std::getenv("VELORIZER_LONG_TESTS") != nullptr; }
 
-// Runs `fn` in a child process (as an ordinary user when we are root, since root
-// ignores permissions) and returns what it wrote to the string it was given.
-std::string InChild(const std::function<void(std::string&)>& fn, bool unprivileged, int* exitStatus = nullptr) {
-    int fds[2];
-    if (::pipe(fds) != 0) return "pipe failed";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        if (unprivileged && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
-        std::string out;
-        fn(out);
-        (void)!::write(fds[1], out.data(), out.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string all;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) all.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (exitStatus) *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return all;
-}
-
 // Lets the unprivileged child reach the scratch folder and own the files.
 void HandOver(const TempDir& dir) {
     ::chmod(dir.path().c_str(), 0755);
@@ -141,7 +116,7 @@ TEST(Reliability, AFullDiskAtAnyByteOfTheAppendLeavesTheFileAsItWas) {
     const std::string path = Tone(dir, "a.wav");
     const Bytes before = ReadBytes(path);
     for (off_t room = 0; room < 32; ++room) {
-        const std::string messages = InChild(
+        const std::string messages = RunInChild(
             [&](std::string& out) {
                 ::signal(SIGXFSZ, SIG_IGN);
                 rlimit rl{static_cast<rlim_t>(before.size() + room), static_cast<rlim_t>(before.size() + room)};
@@ -156,7 +131,7 @@ TEST(Reliability, AFullDiskAtAnyByteOfTheAppendLeavesTheFileAsItWas) {
     const std::string tagged = TagAll({path});
     ASSERT_EQ(tagged, "");
     const Bytes once = ReadBytes(path);
-    InChild(
+    RunInChild(
         [&](std::string& out) {
             ::signal(SIGXFSZ, SIG_IGN);
             rlimit rl{static_cast<rlim_t>(once.size()), static_cast<rlim_t>(once.size())};
@@ -189,7 +164,7 @@ TEST(Reliability, FilesThatChangeBetweenTheListingAndTheTag) {
         ::chmod(listed[3].c_str(), 0);
         return b;
     }();
-    const std::string messages = InChild([&](std::string& out) { out = TagAll(listed); }, true);
+    const std::string messages = RunInChild([&](std::string& out) { out = TagAll(listed); }, true);
 
     const std::string d = dir.path().string();
     EXPECT_EQ(messages, "Velorizer did not change the file '" + d + "/2-vanish.wav': file not found.\n"
@@ -208,7 +183,7 @@ TEST(Reliability, ARemovedWritePermissionIsAskedAboutAndRestored) {
     const std::string path = Tone(dir, "lost.wav");
     HandOver(dir);
     ::chmod(path.c_str(), 0444);
-    const std::string out = InChild([&](std::string& o) { o = TagAll({path}); }, true);
+    const std::string out = RunInChild([&](std::string& o) { o = TagAll({path}); }, true);
     EXPECT_EQ(out, "");
     EXPECT_TRUE(ReadWithSndfile(path).hasLoop);
     struct stat st {};
@@ -224,7 +199,7 @@ TEST(Reliability, AReadOnlyFolderDoesNotStopAnInPlaceTag) {
     HandOver(dir);
     ::chmod(b.c_str(), 0444);
     ::chmod((dir.path() / "ro").c_str(), 0555);
-    const std::string out = InChild([&](std::string& o) { o = TagAll({a, b}); }, true);
+    const std::string out = RunInChild([&](std::string& o) { o = TagAll({a, b}); }, true);
     ::chmod((dir.path() / "ro").c_str(), 0755);
     EXPECT_EQ(out, "") << "tagging creates no file, so the folder's permission does not matter";
     EXPECT_TRUE(ReadWithSndfile(a).hasLoop);
