@@ -45,7 +45,7 @@ QString Run(const QString& program, const QStringList& args) {
 
 struct SinkInput {
     int index = -1;
-    std::string spec;  // e.g. "s16le 2ch 44100Hz"
+    std::string sampleFormat;  // e.g. "s16le 2ch 44100Hz"
     bool corked = true;
 };
 
@@ -57,8 +57,8 @@ std::vector<SinkInput> OurStreams() {
         if (!block.contains("application.process.id = \"" + pid + "\"")) continue;
         SinkInput in;
         in.index = block.section('\n', 0, 0).trimmed().toInt();
-        const auto spec = QRegularExpression("Sample Specification: ([^\n]+)").match(block);
-        in.spec = spec.captured(1).trimmed().toStdString();
+        const auto match = QRegularExpression("Sample \\w+: ([^\n]+)").match(block);
+        in.sampleFormat = match.captured(1).trimmed().toStdString();
         in.corked = !block.contains("Corked: no");
         ours.push_back(in);
     }
@@ -117,7 +117,7 @@ struct FormatCase {
     const char* name;
     int rate, channels, bits;
     const char* encoding;
-    const char* spec;  // what the server must get
+    const char* sampleFormat;  // what the server must get
 };
 
 void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
@@ -133,7 +133,7 @@ TEST_P(PlayerFormats, StartsAndTheSinkHearsIt) {
     ASSERT_TRUE(player.Play(path)) << player.LastFailure();
     EXPECT_TRUE(player.IsPlaying());
     const SinkInput in = OneStream();
-    EXPECT_EQ(in.spec, c.spec);
+    EXPECT_EQ(in.sampleFormat, c.sampleFormat);
     EXPECT_FALSE(in.corked);
     // sox made a sine at half scale; the monitor mixes it down to mono.
     EXPECT_GT(MonitorPeak(8000, 5000), 8000);
@@ -160,11 +160,11 @@ TEST_F(Player, ASecondPlayReplacesTheSoundAndAThirdRestartsIt) {
 
     ASSERT_TRUE(player.Play(first)) << player.LastFailure();
     const SinkInput a = OneStream();
-    EXPECT_EQ(a.spec, "s16le 2ch 44100Hz");
+    EXPECT_EQ(a.sampleFormat, "s16le 2ch 44100Hz");
 
     ASSERT_TRUE(player.Play(second)) << player.LastFailure();
     const SinkInput b = OneStream();
-    EXPECT_EQ(b.spec, "float32le 1ch 48000Hz");
+    EXPECT_EQ(b.sampleFormat, "float32le 1ch 48000Hz");
     EXPECT_NE(b.index, a.index);
 
     // The same file again: a new stream from the start, not the old one going on.
@@ -215,7 +215,7 @@ TEST_F(Player, PlaysAPathThatIsNotUtf8) {
     fs::rename(plain, odd);
 
     ASSERT_TRUE(player.Play(odd)) << player.LastFailure();
-    EXPECT_EQ(OneStream().spec, "s16le 2ch 44100Hz");
+    EXPECT_EQ(OneStream().sampleFormat, "s16le 2ch 44100Hz");
     EXPECT_GT(MonitorPeak(8000, 5000), 8000);
 }
 
@@ -237,7 +237,7 @@ TEST_F(Player, StreamsAGibibyteFileWithoutReadingItIn) {
     t.start();
     ASSERT_TRUE(player.Play(path)) << player.LastFailure();
     EXPECT_LT(t.elapsed(), 500);
-    EXPECT_EQ(OneStream().spec, "s16le 2ch 44100Hz");
+    EXPECT_EQ(OneStream().sampleFormat, "s16le 2ch 44100Hz");
     PumpUntil([] { return false; }, 1000);
     EXPECT_TRUE(player.IsPlaying());
     const long grown = RssKiB() - before;
