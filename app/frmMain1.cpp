@@ -9,6 +9,7 @@
 #include "Velorize.h"
 #include "Vexlor.h"
 #include "WindowPlacement.h"
+#include "Wildcard.h"
 #include "frmWorking.h"
 #include "ui_frmMain1.h"
 
@@ -50,12 +51,8 @@ std::string LocalPathBytes(const QUrl& url) {
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
 
-bool EndsWithWav(const std::string& path) {
-    if (path.size() < 4) return false;
-    const char* tail = path.c_str() + path.size() - 4;
-    auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    return tail[0] == '.' && up(tail[1]) == 'W' && up(tail[2]) == 'A' && up(tail[3]) == 'V';
-}
+// A dropped path is taken when it matches "*.wav" in any mix of case.
+bool EndsWithWav(const std::string& path) { return velorizer::MatchesWildcard(path, "*.wav"); }
 
 }  // namespace
 
