@@ -52,6 +52,10 @@ std::unique_ptr<File> File::Open(const std::string& path, uint32_t flags, int* e
     return std::unique_ptr<File>(new File(fd, static_cast<int64_t>(st.st_size), writable));
 }
 
+std::unique_ptr<File> File::Adopt(int fd, const struct stat& st, bool writable) {
+    return std::unique_ptr<File>(new File(fd, static_cast<int64_t>(st.st_size), writable));
+}
+
 File::File(int fd, int64_t size, bool writable) : fd_(fd), size_(size), writable_(writable) {}
 
 File::~File() {
@@ -66,6 +70,7 @@ bool File::ReadAt(int64_t offset, void* buffer, int64_t count, int64_t* got) {
         if (n < 0) {
             if (errno == EINTR) continue;
             lastErrno_ = errno;
+            readFailed_ = true;
             *got = done;
             return false;
         }
@@ -80,6 +85,7 @@ bool File::WriteAt(int64_t offset, const void* buffer, int64_t count) {
     const auto* in = static_cast<const unsigned char*>(buffer);
     int64_t done = 0;
     bool ok = true;
+    writeAttempted_ = true;
     while (done < count) {
         const ssize_t n = ::pwrite(fd_, in + done, static_cast<size_t>(count - done), offset + done);
         if (n < 0) {
@@ -116,7 +122,9 @@ int64_t File::Read(void* buffer, int64_t count) {
         cache_.resize(kCacheSize);
         cacheStart_ = pos_;
         cacheLen_ = 0;
-        if (pos_ < size_ && !ReadAt(pos_, cache_.data(), kCacheSize, &cacheLen_)) {
+        // Up to the known end only: a read past it would cost a call to learn nothing.
+        const int64_t want = std::min(kCacheSize, std::max(count, size_ - pos_));
+        if (pos_ < size_ && !ReadAt(pos_, cache_.data(), want, &cacheLen_)) {
             cacheLen_ = 0;
             return -1;
         }
@@ -269,10 +277,14 @@ bool File::Truncate(int64_t length) {
 
 int32_t File::Close() {
     if (fd_ < 0) return MMSYSERR_NOERROR;
-    const bool flushed = Flush();
-    ::close(fd_);
+    bool ok = Flush();
+    // A network file system may report a failed write only here.
+    if (::close(fd_) != 0 && errno != EINTR) {
+        lastErrno_ = errno;
+        ok = false;
+    }
     fd_ = -1;
-    return flushed ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
+    return ok ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
 }
 
 }  // namespace mmio

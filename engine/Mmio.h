@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+struct stat;
+
 namespace mmio {
 
 using FOURCC = uint32_t;
@@ -65,6 +67,8 @@ public:
     // MMIO_READWRITE. Anything else (a folder, a FIFO, a device, a socket) is
     // refused without blocking: *err receives ENOTSUP for those, errno otherwise.
     static std::unique_ptr<File> Open(const std::string& path, uint32_t flags, int* err = nullptr);
+    // Takes over a descriptor already opened on a regular file, whose fstat is `st`.
+    static std::unique_ptr<File> Adopt(int fd, const struct stat& st, bool writable);
     ~File();
     File(const File&) = delete;
     File& operator=(const File&) = delete;
@@ -96,7 +100,8 @@ public:
     int64_t Tell() const { return pos_; }
     // Writes pending bytes; false when the disk refused them (see LastErrno()).
     bool Flush();
-    // Flushes and closes; MMIOERR_CANNOTWRITE when pending bytes could not be written.
+    // Flushes and closes; MMIOERR_CANNOTWRITE when pending bytes could not be
+    // written or the system reported a failure on closing.
     int32_t Close();
 
     int64_t Size() const { return size_; }
@@ -104,6 +109,10 @@ public:
     bool Truncate(int64_t length);
     int LastErrno() const { return lastErrno_; }
     int Descriptor() const { return fd_; }
+    // Whether a read was ever refused by the system (not merely short at the end).
+    bool ReadFailed() const { return readFailed_; }
+    // Whether a write ever reached for the disk, successful or not.
+    bool WriteAttempted() const { return writeAttempted_; }
 
 private:
     explicit File(int fd, int64_t size, bool writable);
@@ -115,6 +124,8 @@ private:
     bool writable_;
     int64_t pos_ = 0;
     int lastErrno_ = 0;
+    bool readFailed_ = false;
+    bool writeAttempted_ = false;
     // Read cache: one window of the file.
     std::vector<unsigned char> cache_;
     int64_t cacheStart_ = 0;
