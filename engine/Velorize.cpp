@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -38,6 +40,17 @@ std::string LowerFirst(std::string text) {
     return text;
 }
 
+std::string ErrnoText(int err) {
+    return LowerFirst(vb::StandardErrorText(vb::ErrorNumberFromErrno(err != 0 ? err : EIO)));
+}
+
+const char* const kChangedMeanwhile = "it changed while it was being tagged";
+const char* const kCutShort = "it holds fewer bytes than its RIFF header declares";
+// No WAVE file needs more top-level chunks than this; a crafted one with millions
+// must not hold up a batch.
+constexpr int kMaxChunks = 10000;
+const char* const kTooManyChunks = "it holds more than 10,000 chunks";
+
 // Acts on an answer of the change confirmation; true when the change is permitted.
 bool TakeAnswer(int32_t answer, int32_t& memory) {
     switch (answer) {
@@ -48,34 +61,91 @@ bool TakeAnswer(int32_t answer, int32_t& memory) {
     }
 }
 
-// Gives a file whose read-only bit we cleared its permissions back, however the
-// call ends.
-class PermissionRestorer {
+// A failure after which the file may hold part of a change: it is never told as
+// "did not change".
+struct PartialChange {
+    std::string reason;
+};
+
+class Descriptor {
 public:
-    PermissionRestorer(const std::string& path, const std::unique_ptr<mmio::File>& handle)
-        : path_(path), handle_(handle) {}
-    void Arm(mode_t original) {
-        original_ = original;
-        armed_ = true;
+    Descriptor() = default;
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
     }
-    ~PermissionRestorer() {
-        if (!armed_) return;
-        if (handle_ && handle_->Descriptor() >= 0) (void)::fchmod(handle_->Descriptor(), original_);
-        else (void)::chmod(path_.c_str(), original_);
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    void Reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
     }
+    int Get() const { return fd_; }
 
 private:
-    const std::string& path_;
-    const std::unique_ptr<mmio::File>& handle_;
-    mode_t original_ = 0;
-    bool armed_ = false;
+    int fd_ = -1;
 };
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// What one call holds: the open file and, for a read-only file, the descriptor
+// from the first look, through which its permissions are changed and restored.
+struct Session {
+    std::unique_ptr<mmio::File> handle;
+    Descriptor held;
+    mode_t restoreMode = 0;
+    bool restore = false;
+};
+
+struct Opened {
+    int fd = -1;
+    bool changed = false;  // the path names another file now
+    struct stat st {};
+};
+
+// Opens the path and makes sure it is still the file first looked at (`seen`).
+// A path that was no link is opened without following one, so a link put in
+// its place is never followed.
+Opened OpenSame(const std::string& path, bool viaLink, bool writable, const struct stat& seen) {
+    Opened o;
+    // O_NONBLOCK: a FIFO swapped in must not block the open.
+    const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (viaLink ? 0 : O_NOFOLLOW);
+    o.fd = ::open(path.c_str(), flags);
+    if (o.fd < 0) {
+        const int e = errno;
+        o.changed = e == ENOENT || e == ENOTDIR || e == EISDIR || e == ENXIO || (e == ELOOP && !viaLink);
+        return o;
+    }
+    if (::fstat(o.fd, &o.st) != 0 || !S_ISREG(o.st.st_mode) || !SameFile(o.st, seen)) {
+        ::close(o.fd);
+        o.fd = -1;
+        o.changed = true;
+    }
+    return o;
+}
+
+// Whether the path still names the file first looked at.
+bool StillThere(const std::string& path, bool viaLink, const struct stat& seen) {
+    struct stat now {};
+    const int r = viaLink ? ::stat(path.c_str(), &now) : ::lstat(path.c_str(), &now);
+    return r == 0 && S_ISREG(now.st_mode) && SameFile(now, seen);
+}
+
+// The form must be the file itself: a RIFF "WAVE" header at its first byte.
+// Nothing further is searched, so a large file of something else costs one read.
+int32_t EnterWaveForm(mmio::File& h, mmio::MMCKINFO& form) {
+    h.Seek(0, mmio::kSeekSet);
+    const int32_t r = h.Descend(form, nullptr, 0);
+    if (r != mmio::MMSYSERR_NOERROR) return r;
+    if (form.ckid != mmio::kRIFF || form.fccType != mmio::StringToFOURCC("WAVE")) return mmio::MMIOERR_CHUNKNOTFOUND;
+    return mmio::MMSYSERR_NOERROR;
+}
 
 struct FormWalk {
     std::vector<int64_t> acidBodies;  // data offsets of the 24-byte acid chunks
     uint32_t oddAcidSize = 0;         // size of an acid chunk that is not 24 bytes
     bool hasOddAcid = false;
     bool anyChunk = false;
+    bool tooMany = false;             // stopped after kMaxChunks chunks
     int64_t end = 0;                  // position behind the last chunk and its pad byte
     int64_t lastDataEnd = 0;          // position behind the last chunk's data
     bool lastOdd = false;
@@ -87,12 +157,16 @@ FormWalk WalkForm(mmio::File& h, const mmio::MMCKINFO& form, int64_t firstChunk)
     FormWalk walk;
     h.Seek(firstChunk, mmio::kSeekSet);
     walk.end = walk.lastDataEnd = firstChunk;
-    for (;;) {
+    for (int count = 0;; ++count) {
         const int64_t p = h.Tell();
         mmio::MMCKINFO ck;
         walk.result = h.Descend(ck, &form, 0);
         if (walk.result != mmio::MMSYSERR_NOERROR) {
             walk.end = p;
+            break;
+        }
+        if (count == kMaxChunks) {
+            walk.tooMany = true;
             break;
         }
         if (ck.ckid == kAcid) {
@@ -109,6 +183,191 @@ FormWalk WalkForm(mmio::File& h, const mmio::MMCKINFO& form, int64_t firstChunk)
         h.Ascend(ck, 0);
     }
     return walk;
+}
+
+// An append stopped between the chunk and the RIFF size leaves the intact form,
+// the zero pad byte its last chunk may need, and one whole 24-byte acid chunk
+// behind it. That shape and nothing else: the offset of the chunk's header, or -1.
+int64_t InterruptedAppend(mmio::File& h, const mmio::MMCKINFO& form, const FormWalk& walk) {
+    if (walk.result != mmio::MMIOERR_CHUNKNOTFOUND || !walk.acidBodies.empty() || walk.hasOddAcid) return -1;
+    const int64_t formEnd = form.dwDataOffset + form.cksize;
+    const bool needsPad = walk.anyChunk && walk.lastOdd && walk.lastDataEnd == formEnd;
+    if (walk.end != formEnd && !needsPad) return -1;
+    const int64_t at = formEnd + (needsPad ? 1 : 0);
+    constexpr int64_t kChunk = 8 + clsAcidSettings::kBodySize;
+    if (h.Size() != at + kChunk || at + kChunk - 8 > int64_t{0xFFFFFFFF}) return -1;
+    unsigned char head[9];
+    h.Seek(formEnd, mmio::kSeekSet);
+    const int64_t want = needsPad ? 9 : 8;
+    if (h.Read(head, want) != want) return -1;
+    const unsigned char* chunk = head + (needsPad ? 1 : 0);
+    if (needsPad && head[0] != 0) return -1;
+    if (LE32(chunk) != kAcid || LE32(chunk + 4) != clsAcidSettings::kBodySize) return -1;
+    return at;
+}
+
+// Tags the file, telling every refusal itself; failures are thrown.
+void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
+         int32_t& retagAnswer, VelorizeUi& ui) {
+    // The first look. From here on every step works on this one file: a path
+    // that comes to name another file is refused, never followed.
+    struct stat seen {};
+    if (::lstat(path.c_str(), &seen) != 0) throw vb::ErrnoError(errno);
+    const bool viaLink = S_ISLNK(seen.st_mode);
+    if (viaLink && ::stat(path.c_str(), &seen) != 0) throw vb::ErrnoError(errno);
+    // Only regular files: a FIFO, socket or device under a *.wav name must
+    // never be opened, let alone block the program.
+    if (!S_ISREG(seen.st_mode)) {
+        Refuse(ui, path, S_ISDIR(seen.st_mode) ? "it is a folder" : "it is not a regular file");
+        return;
+    }
+    const auto openFailed = [&] {
+        return vb::RunTimeError(kVelorizeError, "mmioOpen failed on " + path, "VelorizeFile");
+    };
+
+    const bool readOnly = (seen.st_mode & S_IWUSR) == 0;
+    const Opened first = OpenSame(path, viaLink, !readOnly, seen);
+    if (first.changed) return Refuse(ui, path, kChangedMeanwhile);
+    if (first.fd < 0) throw openFailed();
+    if (!readOnly) {
+        s.handle = mmio::File::Adopt(first.fd, first.st, true);
+    } else {
+        s.held.Reset(first.fd);
+        if (readOnlyAnswer != kAnswerYesToAll) {
+            const int32_t answer =
+                ui.AskToChange(ChangeQuestion::ReadOnly, path, kConfirmTitle,
+                               "Are you sure you want to Velorize the read-only file '" + path + "'?");
+            if (!TakeAnswer(answer, readOnlyAnswer)) return;
+        }
+        const mode_t original = first.st.st_mode & 07777;
+        if (::fchmod(s.held.Get(), original | S_IWUSR) != 0) throw vb::ErrnoError(errno);
+        s.restoreMode = original;
+        s.restore = true;
+        const Opened rw = OpenSame(path, viaLink, true, seen);
+        if (rw.changed) return Refuse(ui, path, kChangedMeanwhile);
+        if (rw.fd < 0) throw openFailed();
+        s.handle = mmio::File::Adopt(rw.fd, rw.st, true);
+    }
+    mmio::File& h = *s.handle;
+
+    mmio::MMCKINFO form;
+    const int32_t entered = EnterWaveForm(h, form);
+    if (entered == mmio::MMIOERR_CANNOTREAD) throw vb::ErrnoError(h.LastErrno());
+    if (entered != mmio::MMSYSERR_NOERROR)
+        throw vb::RunTimeError(kVelorizeError, "mmioDescend failed on " + path, "VelorizeFile");
+    const int64_t firstChunk = h.Tell();
+
+    // The whole form is searched, so that a file never ends up with two acid
+    // chunks that say different things. It is walked first, so that the searches
+    // for "fmt " and "data" below never cross more than kMaxChunks chunks either.
+    FormWalk walk = WalkForm(h, form, firstChunk);
+    if (walk.result == mmio::MMIOERR_CANNOTREAD) throw vb::ErrnoError(h.LastErrno());
+    if (walk.tooMany) return Refuse(ui, path, kTooManyChunks);
+
+    const int32_t mode = settings.Mode();
+    if (mode == kModeLoop || mode == kModeLoopRoot) {
+        float tempo = kDefaultTempo;
+        WaveFormat format;
+        uint32_t dataSize = 0;
+        h.Seek(firstChunk, mmio::kSeekSet);
+        if (ReadWaveFormat(h, form, format) == 0 && GetDataChunkSize(h, form, dataSize) == 0)
+            tempo = LoopTempo(settings.LoopBeats(), format, dataSize);
+        // A chunk that could not be read is no reason for a tempo of 120.
+        if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
+        settings.Tempo(tempo);
+    }
+
+    const int64_t fileSize = h.Size();
+    const int64_t formEnd = form.dwDataOffset + form.cksize;
+
+    if (walk.hasOddAcid)
+        return Refuse(ui, path, "its acid chunk is " + std::to_string(walk.oddAcidSize) + " bytes long instead of 24");
+
+    const int64_t leftBehind = InterruptedAppend(h, form, walk);
+    if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
+    if (leftBehind >= 0) {
+        // Finish what an interrupted run began: take its chunk into the form.
+        unsigned char le[4];
+        const auto size = static_cast<uint32_t>(fileSize - 8);
+        for (int i = 0; i < 4; ++i) le[i] = static_cast<unsigned char>(size >> (8 * i));
+        h.Seek(4, mmio::kSeekSet);
+        if (h.Write(le, 4) != 4 || !h.Flush()) throw vb::ErrnoError(h.LastErrno());
+        walk.acidBodies.push_back(leftBehind + 8);
+    }
+
+    if (!walk.acidBodies.empty()) {
+        if (walk.acidBodies.back() + clsAcidSettings::kBodySize > fileSize) return Refuse(ui, path, kCutShort);
+        if (retagAnswer != kAnswerYesToAll) {
+            const int32_t answer = ui.AskToChange(ChangeQuestion::Retag, path, kConfirmTitle,
+                                                  "Are you sure you want to re-Velorize the file '" + path + "'?");
+            if (!TakeAnswer(answer, retagAnswer)) return;
+            if (!StillThere(path, viaLink, seen)) return Refuse(ui, path, kChangedMeanwhile);
+        }
+        std::vector<clsAcidSettings::Body> former(walk.acidBodies.size());
+        for (size_t i = 0; i < walk.acidBodies.size(); ++i) {
+            h.Seek(walk.acidBodies[i], mmio::kSeekSet);
+            if (h.Read(former[i].data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize)
+                throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
+        }
+        for (size_t i = 0; i < walk.acidBodies.size(); ++i) {
+            h.Seek(walk.acidBodies[i], mmio::kSeekSet);
+            if (!settings.WriteData(h, false, &ui)) {
+                const int err = h.LastErrno();
+                // Put back what the failed writes may have touched.
+                bool restored = true;
+                for (size_t j = 0; j <= i; ++j) {
+                    h.Seek(walk.acidBodies[j], mmio::kSeekSet);
+                    restored = h.Write(former[j].data(), clsAcidSettings::kBodySize) >= 0 && h.Flush() && restored;
+                }
+                if (!restored)
+                    throw PartialChange{ErrnoText(err) + ", and its former acid chunk could not be put back (" +
+                                        ErrnoText(h.LastErrno()) + ")"};
+                throw vb::ErrnoError(err ? err : EIO);
+            }
+        }
+        return;
+    }
+
+    // Append only where the form is the whole file: bytes behind the form
+    // (trailing junk, a tag) or a form that claims more than the file holds must
+    // not end up inside the RIFF size.
+    int64_t appendAt = -1;
+    bool writePad = false;
+    if (walk.end == formEnd && fileSize == formEnd) {
+        appendAt = formEnd;
+    } else if (walk.anyChunk && walk.lastOdd && fileSize == walk.lastDataEnd &&
+               (formEnd == walk.lastDataEnd || formEnd == walk.lastDataEnd + 1)) {
+        // The last chunk's pad byte is missing: it is written as a zero.
+        writePad = true;
+        appendAt = walk.lastDataEnd + 1;
+    }
+    if (appendAt < 0) {
+        return Refuse(ui, path,
+                      fileSize > formEnd   ? "it holds more bytes than its RIFF header declares"
+                      : fileSize < formEnd ? kCutShort
+                                           : "its chunks do not end where its RIFF form ends");
+    }
+    if (appendAt + 8 + clsAcidSettings::kBodySize - 8 > int64_t{0xFFFFFFFF})
+        return Refuse(ui, path, "another chunk would make it larger than a RIFF file can be");
+
+    // Write order: the new chunk reaches the disk (in the ascend inside
+    // WriteData) before the RIFF size that takes it into the form. Whenever
+    // the program is stopped, the file is the old form intact, possibly with
+    // the new chunk lying behind it, which the next run completes.
+    h.Seek(writePad ? walk.lastDataEnd : appendAt, mmio::kSeekSet);
+    bool written = true;
+    if (writePad) {
+        const unsigned char zero = 0;
+        written = h.Write(&zero, 1) == 1;
+    }
+    form.dwFlags |= mmio::MMIO_DIRTY;
+    if (!written || !settings.WriteData(h, true, &ui) || h.Ascend(form, 0) != mmio::MMSYSERR_NOERROR) {
+        const int err = h.LastErrno() ? h.LastErrno() : EIO;
+        if (!h.Truncate(fileSize))
+            throw PartialChange{ErrnoText(err) + ", and its former length could not be restored (" +
+                                ErrnoText(h.LastErrno()) + ")"};
+        throw vb::ErrnoError(err);
+    }
 }
 
 }  // namespace
@@ -193,157 +452,32 @@ float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
 
 void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
                   int32_t& retagAnswer, VelorizeUi& ui) {
-    std::unique_ptr<mmio::File> handle;
-    PermissionRestorer permissions(path, handle);
+    Session s;
+    const auto mayHaveChanged = [&](const std::string& reason) {
+        ui.MsgBox("Velorizer may have changed the file '" + path + "': " + reason + ".", vbCritical, kErrorCaption);
+    };
     try {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) throw vb::ErrnoError(errno);
-        // Only regular files: a FIFO, socket or device under a *.wav name must
-        // never be opened, let alone block the program.
-        if (!S_ISREG(st.st_mode)) {
-            Refuse(ui, path, S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
-            return;
-        }
-
-        const bool readOnly = (st.st_mode & S_IWUSR) == 0;
-        if (readOnly && readOnlyAnswer != kAnswerYesToAll) {
-            const int32_t answer = ui.GetConfirmReadOnly(
-                kConfirmTitle, "Are you sure you want to Velorize the read-only file '" + path + "'?");
-            if (!TakeAnswer(answer, readOnlyAnswer)) return;
-        }
-        if (readOnly) {
-            const mode_t original = st.st_mode & 07777;
-            if (::chmod(path.c_str(), original | S_IWUSR) != 0) throw vb::ErrnoError(errno);
-            permissions.Arm(original);
-        }
-
-        int openError = 0;
-        handle = mmio::File::Open(path, mmio::MMIO_READWRITE | mmio::MMIO_ALLOCBUF, &openError);
-        if (!handle) {
-            if (openError == ENOTSUP) {  // swapped for something else since the stat
-                Refuse(ui, path, "it is not a regular file");
-                return;
-            }
-            throw vb::RunTimeError(kVelorizeError, "mmioOpen failed on " + path, "VelorizeFile");
-        }
-        mmio::File& h = *handle;
-
-        mmio::MMCKINFO form;
-        form.fccType = mmio::StringToFOURCC("WAVE");
-        // The form must be the file itself, starting at its first byte.
-        if (h.Descend(form, nullptr, mmio::MMIO_FINDRIFF) != mmio::MMSYSERR_NOERROR || form.dwDataOffset != 8)
-            throw vb::RunTimeError(kVelorizeError, "mmioDescend failed on " + path, "VelorizeFile");
-        const int64_t firstChunk = h.Tell();
-
-        const int32_t mode = settings.Mode();
-        if (mode == kModeLoop || mode == kModeLoopRoot) {
-            float tempo = kDefaultTempo;
-            WaveFormat format;
-            uint32_t dataSize = 0;
-            if (ReadWaveFormat(h, form, format) == 0 && GetDataChunkSize(h, form, dataSize) == 0)
-                tempo = LoopTempo(settings.LoopBeats(), format, dataSize);
-            settings.Tempo(tempo);
-        }
-
-        // The whole form is searched, so that a file never ends up with two acid
-        // chunks that say different things.
-        const FormWalk walk = WalkForm(h, form, firstChunk);
-        if (walk.result == mmio::MMIOERR_CANNOTREAD) throw vb::ErrnoError(h.LastErrno());
-        const int64_t fileSize = h.Size();
-        const int64_t formEnd = form.dwDataOffset + form.cksize;
-
-        if (walk.hasOddAcid) {
-            Refuse(ui, path,
-                   "its acid chunk is " + std::to_string(walk.oddAcidSize) + " bytes long instead of 24");
-            return;
-        }
-        if (!walk.acidBodies.empty()) {
-            if (walk.acidBodies.back() + clsAcidSettings::kBodySize > fileSize) {
-                Refuse(ui, path, "it holds fewer bytes than its RIFF header declares");
-                return;
-            }
-            if (retagAnswer != kAnswerYesToAll) {
-                const int32_t answer = ui.GetConfirmReadOnly(
-                    kConfirmTitle, "Are you sure you want to re-Velorize the file '" + path + "'?");
-                if (!TakeAnswer(answer, retagAnswer)) return;
-            }
-            std::vector<clsAcidSettings::Body> former(walk.acidBodies.size());
-            for (size_t i = 0; i < walk.acidBodies.size(); ++i) {
-                h.Seek(walk.acidBodies[i], mmio::kSeekSet);
-                if (h.Read(former[i].data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize)
-                    throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
-            }
-            for (size_t i = 0; i < walk.acidBodies.size(); ++i) {
-                h.Seek(walk.acidBodies[i], mmio::kSeekSet);
-                if (!settings.WriteData(h, false, &ui)) {
-                    const int err = h.LastErrno();
-                    // Put back what the failed writes may have touched.
-                    for (size_t j = 0; j <= i; ++j) {
-                        h.Seek(walk.acidBodies[j], mmio::kSeekSet);
-                        h.Write(former[j].data(), clsAcidSettings::kBodySize);
-                        h.Flush();
-                    }
-                    throw vb::ErrnoError(err);
-                }
-            }
-            h.Ascend(form, 0);
-            h.Close();
-            return;
-        }
-
-        // Append only where the form is the whole file: bytes behind the form
-        // (trailing junk, a tag, an earlier interrupted append) or a form that
-        // claims more than the file holds must not end up inside the RIFF size.
-        int64_t appendAt = -1;
-        bool writePad = false;
-        if (walk.end == formEnd && fileSize == formEnd) {
-            appendAt = formEnd;
-        } else if (walk.anyChunk && walk.lastOdd && fileSize == walk.lastDataEnd &&
-                   (formEnd == walk.lastDataEnd || formEnd == walk.lastDataEnd + 1)) {
-            // The last chunk's pad byte is missing: it is written as a zero.
-            writePad = true;
-            appendAt = walk.lastDataEnd + 1;
-        }
-        if (appendAt < 0) {
-            Refuse(ui, path,
-                   fileSize > formEnd   ? "it holds more bytes than its RIFF header declares"
-                   : fileSize < formEnd ? "it holds fewer bytes than its RIFF header declares"
-                                        : "its chunks do not end where its RIFF form ends");
-            return;
-        }
-        if (appendAt + 8 + clsAcidSettings::kBodySize - 8 > int64_t{0xFFFFFFFF}) {
-            Refuse(ui, path, "another chunk would make it larger than a RIFF file can be");
-            return;
-        }
-
-        // Write order: the new chunk reaches the disk (in the ascend inside
-        // WriteData) before the RIFF size that takes it into the form. Whenever
-        // the program is stopped, the file is the old form intact, possibly with
-        // the new chunk lying behind it; readers still find all the audio.
-        h.Seek(writePad ? walk.lastDataEnd : appendAt, mmio::kSeekSet);
-        bool written = true;
-        if (writePad) {
-            const unsigned char zero = 0;
-            written = h.Write(&zero, 1) == 1;
-        }
-        if (!written || !settings.WriteData(h, true, &ui)) {
-            const int err = h.LastErrno();
-            h.Truncate(fileSize);
-            throw vb::ErrnoError(err ? err : EIO);
-        }
-        form.dwFlags |= mmio::MMIO_DIRTY;
-        if (h.Ascend(form, 0) != mmio::MMSYSERR_NOERROR) {
-            const int err = h.LastErrno();
-            h.Truncate(fileSize);
-            throw vb::ErrnoError(err ? err : EIO);
-        }
-        h.Close();
+        Tag(s, path, settings, readOnlyAnswer, retagAnswer, ui);
+        if (s.handle && s.handle->Close() != mmio::MMSYSERR_NOERROR && s.handle->WriteAttempted())
+            throw PartialChange{"closing it failed (" + ErrnoText(s.handle->LastErrno()) + ")"};
+    } catch (const PartialChange& p) {
+        mayHaveChanged(p.reason);
     } catch (...) {
         const vb::RunTimeError e = vb::CurrentExceptionAsRunTimeError();
-        if (e.Number() == kVelorizeError) ui.MsgBox(e.Description(), vbCritical, kErrorCaption);
-        else Refuse(ui, path, LowerFirst(e.Description()));
-        if (handle) handle->Close();
+        if (s.handle && s.handle->Close() != mmio::MMSYSERR_NOERROR && s.handle->WriteAttempted())
+            mayHaveChanged(LowerFirst(e.Description()) + ", and closing it failed (" +
+                           ErrnoText(s.handle->LastErrno()) + ")");
+        else if (e.Number() == kVelorizeError)
+            ui.MsgBox(e.Description(), vbCritical, kErrorCaption);
+        else
+            Refuse(ui, path, LowerFirst(e.Description()));
     }
+    if (s.handle) s.handle->Close();
+    // Through the descriptor of the first look, before it is closed: the file
+    // whose permissions were changed is the one that gets them back.
+    if (s.restore && ::fchmod(s.held.Get(), s.restoreMode) != 0)
+        ui.MsgBox("Velorizer could not make the file '" + path + "' read-only again: " + ErrnoText(errno) + ".",
+                  vbCritical, kErrorCaption);
 }
 
 bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error) {
@@ -351,24 +485,40 @@ bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>&
     int err = 0;
     auto h = mmio::File::Open(path, mmio::MMIO_READ, &err);
     if (!h) {
-        error = err == ENOTSUP ? "it is not a regular file" : LowerFirst(vb::StandardErrorText(vb::ErrorNumberFromErrno(err)));
+        error = err == ENOTSUP ? "it is not a regular file" : ErrnoText(err);
         return false;
     }
     mmio::MMCKINFO form;
-    form.fccType = mmio::StringToFOURCC("WAVE");
-    if (h->Descend(form, nullptr, mmio::MMIO_FINDRIFF) != mmio::MMSYSERR_NOERROR || form.dwDataOffset != 8) {
-        error = "it is not a WAVE file";
+    const int32_t entered = EnterWaveForm(*h, form);
+    if (entered != mmio::MMSYSERR_NOERROR) {
+        error = entered == mmio::MMIOERR_CANNOTREAD ? ErrnoText(h->LastErrno()) : "it is not a WAVE file";
         return false;
     }
-    const FormWalk walk = WalkForm(*h, form, h->Tell());
+    FormWalk walk = WalkForm(*h, form, h->Tell());
+    if (walk.result == mmio::MMIOERR_CANNOTREAD) {
+        error = ErrnoText(h->LastErrno());
+        return false;
+    }
+    // The same verdicts as tagging gives.
+    if (walk.tooMany) error = kTooManyChunks;
+    else if (walk.hasOddAcid) error = "its acid chunk is " + std::to_string(walk.oddAcidSize) + " bytes long instead of 24";
+    else if (!walk.acidBodies.empty() && walk.acidBodies.back() + clsAcidSettings::kBodySize > h->Size()) error = kCutShort;
+    if (!error.empty()) return false;
+    // A chunk an interrupted run left behind the form is the file's acid chunk:
+    // the next tagging takes it in.
+    if (const int64_t behind = InterruptedAppend(*h, form, walk); behind >= 0) walk.acidBodies.push_back(behind + 8);
+    if (h->ReadFailed()) {
+        error = ErrnoText(h->LastErrno());
+        return false;
+    }
     for (int64_t offset : walk.acidBodies) {
         clsAcidSettings::Body body{};
         h->Seek(offset, mmio::kSeekSet);
-        if (h->Read(body.data(), clsAcidSettings::kBodySize) == clsAcidSettings::kBodySize) bodies.push_back(body);
-    }
-    if (walk.hasOddAcid) {
-        error = "its acid chunk is " + std::to_string(walk.oddAcidSize) + " bytes long instead of 24";
-        return false;
+        if (h->Read(body.data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize) {
+            error = ErrnoText(h->LastErrno());
+            return false;
+        }
+        bodies.push_back(body);
     }
     return true;
 }

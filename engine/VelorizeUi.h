@@ -20,6 +20,9 @@ enum ConfirmAnswer : int32_t {
     kAnswerCancel = -1,
 };
 
+// What a change confirmation is about.
+enum class ChangeQuestion { ReadOnly, Retag };
+
 class VelorizeUi {
 public:
     virtual ~VelorizeUi() = default;
@@ -28,6 +31,12 @@ public:
     // The change confirmation: returns 1 (Yes), 2 (No), 3 (Yes to All) or -1 (Cancel);
     // anything else is taken as a refusal that does not stop the run.
     virtual int32_t GetConfirmReadOnly(const std::string& title, const std::string& message) = 0;
+    // The tagger asks through this; a user interface that needs to know what is
+    // asked about, and which file, overrides it.
+    virtual int32_t AskToChange(ChangeQuestion /*question*/, const std::string& /*path*/, const std::string& title,
+                                const std::string& message) {
+        return GetConfirmReadOnly(title, message);
+    }
 };
 
 }  // namespace velorizer

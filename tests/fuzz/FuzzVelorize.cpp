@@ -1,7 +1,9 @@
 // Tagging in place on arbitrary bytes, in every mode, checked against what
 // tagging may ever do to a file: nothing; append exactly one acid chunk (after a
 // zero pad byte where the last chunk lacks one) with the RIFF size raised to
-// the new length; or rewrite only the bodies of existing 24-byte acid chunks.
+// the new length; or rewrite only the bodies of existing 24-byte acid chunks,
+// after raising the RIFF size over the one chunk an interrupted append left
+// behind an intact form, where that is what the file holds.
 
 #include "Velorize.h"
 
@@ -61,6 +63,30 @@ std::vector<size_t> AcidBodies(const Bytes& in) {
     return bodies;
 }
 
+// The body of the acid chunk an append stopped before its RIFF size left behind
+// the form: the form's chunks end where it says (or one byte short, the last
+// one being odd), then a zero pad byte where that byte is missing, then one
+// 24-byte acid chunk and nothing more; the form holds no acid chunk. 0 otherwise.
+size_t LeftBehindBody(const Bytes& in) {
+    if (in.size() < 12 || std::memcmp(in.data(), "RIFF", 4) != 0 || std::memcmp(in.data() + 8, "WAVE", 4) != 0)
+        return 0;
+    const uint64_t formEnd = 8 + uint64_t(LE32(in, 4));
+    uint64_t pos = 12, dataEnd = 12;
+    bool odd = false;
+    while (pos + 8 <= formEnd && pos + 8 <= in.size()) {
+        if (std::memcmp(in.data() + pos, "acid", 4) == 0) return 0;
+        const uint32_t size = LE32(in, pos + 4);
+        dataEnd = pos + 8 + size;
+        odd = size & 1;
+        pos = dataEnd + (size & 1);
+    }
+    const bool pad = odd && dataEnd == formEnd;
+    if (pos != formEnd + (pad ? 1 : 0) || in.size() != pos + 32) return 0;
+    static const uint8_t kHeader[8] = {'a', 'c', 'i', 'd', 24, 0, 0, 0};
+    if ((pad && in[formEnd] != 0) || std::memcmp(in.data() + pos, kHeader, 8) != 0) return 0;
+    return pos + 8;
+}
+
 Bytes ReadAll(const char* path) {
     Bytes out;
     FILE* f = std::fopen(path, "rb");
@@ -113,12 +139,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (out.size() == in.size()) {
         // Only acid bodies may differ, and each that differs holds the new body.
+        std::vector<size_t> bodies = AcidBodies(in);
         std::vector<bool> allowed(in.size(), false);
-        for (size_t b : AcidBodies(in))
+        if (LE32(out, 4) != LE32(in, 4)) {
+            const size_t left = LeftBehindBody(in);
+            if (left == 0) Fail("the RIFF size changed, but not over a chunk an interrupted append left");
+            if (LE32(out, 4) != in.size() - 8) Fail("the RIFF size does not cover the chunk left behind");
+            for (size_t i = 4; i < 8; ++i) allowed[i] = true;
+            bodies.push_back(left);
+        }
+        for (size_t b : bodies)
             for (size_t i = 0; i < 24; ++i) allowed[b + i] = true;
         for (size_t i = 0; i < in.size(); ++i)
             if (in[i] != out[i] && !allowed[i]) Fail("a byte outside the acid bodies changed");
-        for (size_t b : AcidBodies(in))
+        for (size_t b : bodies)
             if (std::memcmp(out.data() + b, in.data() + b, 24) != 0 && std::memcmp(out.data() + b, body.data(), 24) != 0)
                 Fail("an acid body holds something else than the settings");
         return 0;

@@ -64,6 +64,18 @@ for i, (name, wave) in enumerate(sorted(waves.items())):
     for mode in range(6):
         write("velorize", "%s-m%d" % (name, mode), bytes([mode + 8 * (i % 4), (0x80 if mode == 5 else 0) | i % 64]) + wave)
 
+# What an append stopped before its RIFF size leaves behind the form: the next
+# run takes the chunk in, which the oracle accepts for this shape alone.
+odd = fmt(1, 8000, 8) + chunk(b"data", b"\1\2\3", pad=False)
+left = {
+    "leftbehind": riff(fmt() + data) + chunk(b"acid", ACID),
+    "leftbehindpad": riff(odd) + b"\0" + chunk(b"acid", ACID),
+    "leftbehindtwice": riff(fmt() + data) + chunk(b"acid", ACID) * 2,
+}
+for i, (name, wave) in enumerate(sorted(left.items())):
+    for mode in (0, 2, 5):
+        write("velorize", "%s-m%d" % (name, mode), bytes([mode + 8 * i, (0x80 if mode == 5 else 0) | i]) + wave)
+
 patterns = [("kick.WAV", "*.wav"), ("take7.wav", "take#.wav"), ("b", "[a-c]"), ("5", "[!a-z]"),
             ("a[b", "a[b"), ("abcabd", "*abd"), ("\u00e9t\u00e9.wav", "?t?.wav"), ("x-", "x[-]")]
 for i, (n, p) in enumerate(patterns):
