@@ -5,6 +5,7 @@
 #include "Wildcard.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -38,22 +39,33 @@ std::string Join(const std::string& folder, const std::string& name) {
 struct EnumFolders::Walk {
     std::string wildcard;
     std::set<std::pair<dev_t, ino_t>> visited;
+    std::vector<std::pair<dev_t, ino_t>> inside;  // the folders being walked, outermost first
 };
 
 void EnumFolders::Go(const std::string& Directory, const std::string& Wildcard) {
     vx::Proc(kModule, "Sub Go", [&] {
-        Walk walk{Wildcard, {}};
+        Walk walk{Wildcard, {}, {}};
         EnumFiles(walk, Directory);
     });
 }
 
 void EnumFolders::EnumFiles(Walk& walk, const std::string& path) {
     vx::Proc(kModule, "Sub EnumFiles", [&] {
+        const auto fail = [&](int err) {
+            if (!FolderError) throw vb::ErrnoError(err);
+            std::string reason = vb::StandardErrorText(vb::ErrorNumberFromErrno(err));
+            if (!reason.empty()) reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+            FolderError(path, reason);
+        };
         DIR* dir = ::opendir(path.c_str());
-        if (!dir) throw vb::ErrnoError(errno == ENOENT ? ENOTDIR : errno);
+        if (!dir) return fail(errno == ENOENT ? ENOTDIR : errno);
         struct stat self {};
-        if (::fstat(::dirfd(dir), &self) == 0 && !walk.visited.insert({self.st_dev, self.st_ino}).second) {
+        const bool known = ::fstat(::dirfd(dir), &self) == 0;
+        const std::pair<dev_t, ino_t> id{self.st_dev, self.st_ino};
+        if (known && !walk.visited.insert(id).second) {
             ::closedir(dir);  // reached again through a link: already walked
+            if (FolderError && std::find(walk.inside.begin(), walk.inside.end(), id) != walk.inside.end())
+                FolderError(path, "it leads back to a folder that holds it");
             return;
         }
         std::vector<std::string> files, folders;
@@ -73,13 +85,15 @@ void EnumFolders::EnumFiles(Walk& walk, const std::string& path) {
         }
         const int readError = errno;  // readdir's own: 0 at the end of the folder
         ::closedir(dir);
-        if (readError != 0) throw vb::ErrnoError(readError);
+        if (readError != 0) return fail(readError);
 
         std::sort(files.begin(), files.end(), NameLess);
         std::sort(folders.begin(), folders.end(), NameLess);
         for (const auto& name : files)
             if (File) File(Join(path, name));
+        walk.inside.push_back(id);
         for (const auto& name : folders) EnumFiles(walk, Join(path, name));
+        walk.inside.pop_back();
     });
 }
 

@@ -17,6 +17,10 @@ public:
     // Raised once for every matching file, with its full path; the walk waits
     // for the handler.
     std::function<void(const std::string& path)> File;
+    // Raised for a folder that can't be listed, with the reason, and for a link
+    // that leads back to a folder the walk is inside. Without a handler these go
+    // to the error trap, and the walk goes on either way.
+    std::function<void(const std::string& folder, const std::string& reason)> FolderError;
 
     void Go(const std::string& Directory, const std::string& Wildcard);
 
