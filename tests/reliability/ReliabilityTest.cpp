@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <cstdio>
+#include <fstream>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -84,11 +85,18 @@ struct CliResult {
     std::string err;
 };
 
-CliResult RunCli(const std::vector<std::string>& args) {
+// Runs the built velorize. Its signals start as a shell would leave them (not
+// as this test runner may have set them), so what it ignores it ignores itself.
+CliResult RunCli(const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM_INFINITY,
+                 bool unprivileged = false) {
     int fds[2];
     if (::pipe(fds) != 0) return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        const rlimit rl{fileSizeLimit, fileSizeLimit};
+        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(126);
+        if (unprivileged && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
         ::dup2(fds[1], 2);
         ::close(fds[0]);
         ::close(fds[1]);
@@ -105,41 +113,80 @@ CliResult RunCli(const std::vector<std::string>& args) {
     ::close(fds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return r;
 }
 
 }  // namespace
 
-TEST(Reliability, AFullDiskAtAnyByteOfTheAppendLeavesTheFileAsItWas) {
+TEST(Reliability, AFileSizeLimitAtAnyByteOfTheAppendIsAFailedWriteNotAKill) {
     TempDir dir;
     const std::string path = Tone(dir, "a.wav");
-    const Bytes before = ReadBytes(path);
-    for (off_t room = 0; room < 32; ++room) {
-        const std::string messages = RunInChild(
-            [&](std::string& out) {
-                ::signal(SIGXFSZ, SIG_IGN);
-                rlimit rl{static_cast<rlim_t>(before.size() + room), static_cast<rlim_t>(before.size() + room)};
-                ::setrlimit(RLIMIT_FSIZE, &rl);
-                out = TagAll({path});
-            },
-            false);
-        ASSERT_EQ(ReadBytes(path), before) << "room for " << room << " bytes";
-        EXPECT_EQ(messages, "error!\nVelorizer did not change the file '" + path + "': disk full.\n") << room;
+    const std::string small = Tone(dir, "b.wav", 0.01);  // fits under every limit: the batch goes on
+    const Bytes before = ReadBytes(path), smallBefore = ReadBytes(small);
+    for (size_t room = 0; room < 32; ++room) {
+        WriteBytes(small, smallBefore);
+        const CliResult r = RunCli({"--one-shot", path, small}, before.size() + room);
+        ASSERT_EQ(r.status, 1) << "room for " << room << " bytes (a negative status is the signal): " << r.err;
+        ASSERT_EQ(ReadBytes(path), before) << room;
+        EXPECT_EQ(r.err, "error!\nError: Velorizer did not change the file '" + path +
+                             "': disk full.\nOperation completed.\n")
+            << room;
+        EXPECT_EQ(ReadBytes(small).size(), smallBefore.size() + 32) << room;
     }
     // An overwrite never grows the file, so the limit can't stop it.
-    const std::string tagged = TagAll({path});
-    ASSERT_EQ(tagged, "");
+    ASSERT_EQ(RunCli({"--one-shot", path}).status, 0);
     const Bytes once = ReadBytes(path);
-    RunInChild(
-        [&](std::string& out) {
-            ::signal(SIGXFSZ, SIG_IGN);
-            rlimit rl{static_cast<rlim_t>(once.size()), static_cast<rlim_t>(once.size())};
-            ::setrlimit(RLIMIT_FSIZE, &rl);
-            out = TagAll({path});
-        },
-        false);
+    EXPECT_EQ(RunCli({"--loop", "2", "--yes-to-all", path}, once.size()).status, 0);
+    EXPECT_EQ(ReadWithSndfile(path).numBeats, 2);
     EXPECT_EQ(ReadBytes(path).size(), once.size());
+}
+
+TEST(Reliability, TheDesktopProgramIgnoresTheFileSizeSignalItself) {
+    const std::string velorun = std::string(VELORIZER_BIN_DIR) + "/velorun";
+    if (::access(velorun.c_str(), X_OK) != 0) GTEST_SKIP() << "built without the desktop program";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        ::execl(velorun.c_str(), "velorun", nullptr);
+        ::_exit(127);
+    }
+    // The disposition as the kernel reports it, once the program runs.
+    bool ignored = false;
+    for (int i = 0; i < 100 && !ignored; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line) && line.rfind("SigIgn:", 0) != 0) {}
+        ignored = !line.empty() && (std::stoull(line.substr(7), nullptr, 16) >> (SIGXFSZ - 1) & 1);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(ignored);
+}
+
+TEST(Reliability, TheCommandLineNamesEveryFolderItCouldNotWalk) {
+    TempDir dir;
+    const fs::path top = dir.path() / "top";
+    fs::create_directories(top / "locked");
+    const std::string a = Tone(dir, "top/a.wav");
+    const std::string hidden = Tone(dir, "top/locked/b.wav");
+    fs::create_directory_symlink(".", top / "again");
+    HandOver(dir);
+    ::chmod((top / "locked").c_str(), 0);
+    const CliResult r = RunCli({"--one-shot", top.string()}, RLIM_INFINITY, true);
+    ::chmod((top / "locked").c_str(), 0755);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "velorize: can't read the folder '" + (top / "again").string() +
+                         "': it leads back to a folder that holds it\n"
+                         "velorize: can't read the folder '" + (top / "locked").string() +
+                         "': permission denied\nOperation completed.\n");
+    EXPECT_TRUE(ReadWithSndfile(a).hasLoop);
+    EXPECT_FALSE(ReadWithSndfile(hidden).hasLoop);
 }
 
 TEST(Reliability, FilesThatChangeBetweenTheListingAndTheTag) {

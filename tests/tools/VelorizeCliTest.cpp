@@ -1,9 +1,11 @@
 // The velorize command line, run as a real process on real files.
 
 #include "TestSupport.h"
+#include "clsAcidSettings.h"
 
 #include <array>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sndfile.h>
@@ -78,6 +80,19 @@ TEST(VelorizeCli, TagsFilesAndFoldersAndShowsWhatItWrote) {
     EXPECT_EQ(Velorize("--disk-based --tempo 95.5 --root C " + Quote(d), dir).status, 0);
     EXPECT_EQ(Velorize("--show " + Quote(d), dir).out,
               d + ": type disk-based (mode 30), root note C (MIDI 48), 4 beats, meter 4/4, tempo 95.5 bpm\n");
+
+    // The tempo as the file holds it; a cut-short chunk told as tagging tells it.
+    velorizer::clsAcidSettings odd;
+    odd.Tempo(1e32f);
+    const auto body = odd.Contents();
+    Bytes cut = WaveBuilder().Fmt(1, 8000, 8).Data(2).Acid(Bytes(body.begin(), body.end())).Build();
+    WriteBytes(dir / "exact.wav", cut);
+    EXPECT_NE(Velorize("--show " + Quote(dir / "exact.wav"), dir).out.find(", tempo 1e+32 bpm\n"), std::string::npos);
+    cut.resize(cut.size() - 4);
+    WriteBytes(dir / "cut.wav", cut);
+    CliRun cutShow = Velorize("--show " + Quote(dir / "cut.wav"), dir);
+    EXPECT_EQ(cutShow.status, 1);
+    EXPECT_EQ(cutShow.err, "velorize: can't read '" + (dir / "cut.wav") + "': it holds fewer bytes than its RIFF header declares\n");
 }
 
 TEST(VelorizeCli, QuestionsWithoutATerminalAreAnsweredByTheFlagsOrNo) {
@@ -87,10 +102,12 @@ TEST(VelorizeCli, QuestionsWithoutATerminalAreAnsweredByTheFlagsOrNo) {
     const Bytes tagged = ReadBytes(f);
 
     CliRun no = Velorize("--loop 2 " + Quote(f), dir);
-    EXPECT_EQ(no.status, 0) << "a declined file is no failure";
+    EXPECT_EQ(no.status, 1) << "a file no one could be asked about is no success";
+    EXPECT_EQ(no.err, "velorize: skipped '" + f + "': it is already tagged, and there is no terminal to ask "
+                      "(answer with --yes-to-all or --no-to-all)\nOperation completed.\n");
     EXPECT_EQ(ReadBytes(f), tagged);
     CliRun noToAll = Velorize("--loop 2 --no-to-all " + Quote(f), dir);
-    EXPECT_EQ(noToAll.status, 0);
+    EXPECT_EQ(noToAll.status, 0) << "declined by the flag";
     EXPECT_EQ(ReadBytes(f), tagged);
 
     ::chmod(f.c_str(), 0444);
@@ -105,20 +122,25 @@ TEST(VelorizeCli, QuestionsWithoutATerminalAreAnsweredByTheFlagsOrNo) {
 TEST(VelorizeCli, FailuresAreReportedWithTheDesktopTextsAndExitOne) {
     TempDir dir;
     const std::string good = Tone(dir, "good.wav");
-    const std::string bad = dir / "bad.wav";
+    // A name that would erase the line and move the cursor up, were it printed as it is.
+    const std::string bad = dir / "bad\r\x1b[K\x1b[2A\xff.wav";
+    const std::string shown = dir / "bad\\r\\x1b[K\\x1b[2A\\xff.wav";
     WriteBytes(bad, Bytes(64, 'x'));
     CliRun r = Velorize("--one-shot " + Quote(bad) + " " + Quote(good), dir);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error: mmioDescend failed on " + bad + "\nOperation completed.\n");
+    EXPECT_EQ(r.err, "Error: mmioDescend failed on " + shown + "\nOperation completed.\n");
     EXPECT_TRUE(ReadWithSndfile(good).hasLoop) << "the run goes on after a failed file";
     EXPECT_EQ(ReadBytes(bad), Bytes(64, 'x'));
+    EXPECT_EQ(Velorize("--show " + Quote(bad), dir).err, "velorize: can't read '" + shown + "': it is not a WAVE file\n");
 
-    CliRun missing = Velorize("--one-shot " + Quote(dir / "gone.wav"), dir);
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("Velorizer did not change the file '" + (dir / "gone.wav") + "': file not found."),
-              std::string::npos);
-
-    CliRun notWav = Velorize("--one-shot " + Quote(dir / "nothing-here"), dir);
+    for (const std::string missing : {"gone.wav", "nothing-here"}) {
+        CliRun r2 = Velorize("--one-shot " + Quote(dir / missing), dir);
+        EXPECT_EQ(r2.status, 1);
+        EXPECT_NE(r2.err.find("velorize: skipped '" + (dir / missing) + "': no such file or folder\n"),
+                  std::string::npos);
+    }
+    WriteBytes(dir / "notes.txt", Bytes{'x'});
+    CliRun notWav = Velorize("--one-shot " + Quote(dir / "notes.txt"), dir);
     EXPECT_EQ(notWav.status, 1);
     EXPECT_NE(notWav.err.find("not a folder or a .wav file"), std::string::npos);
     std::filesystem::create_directory(dir.path() / "empty");
@@ -133,6 +155,8 @@ TEST(VelorizeCli, UsageErrorsExitTwoAndWriteNothing) {
     const Bytes before = ReadBytes(f);
     for (const std::string args : {"", "--loop 4", "--root C", "--loop 0", "--loop 10001", "--loop x",
                                    "--tempo 120", "--disk-based --tempo 59.9", "--disk-based --tempo 240.5",
+                                   "--disk-based --tempo nan", "--disk-based --tempo -nan", "--disk-based --tempo NAN",
+                                   "--disk-based --tempo 'nan(1)'", "--disk-based --tempo inf",
                                    "--loop 4 --root H", "--one-shot --loop 4", "--show --one-shot",
                                    "--yes-to-all --no-to-all --one-shot", "--bogus --one-shot"}) {
         const std::string paths = args == "--loop 4" ? "" : " " + Quote(f);
@@ -149,7 +173,7 @@ TEST(VelorizeCli, UsageErrorsExitTwoAndWriteNothing) {
 TEST(VelorizeCli, OnATerminalItAsksAndCancelStopsTheRun) {
     TempDir dir;
     std::vector<std::string> files;
-    for (const char* n : {"1.wav", "2.wav", "3.wav"}) {
+    for (const char* n : {"1.wav", "2\x1b[2A.wav", "3.wav"}) {
         files.push_back(Tone(dir, n));
         ::chmod(files.back().c_str(), 0444);
     }
@@ -158,15 +182,18 @@ TEST(VelorizeCli, OnATerminalItAsksAndCancelStopsTheRun) {
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        // Messages to a file: the questions must still reach the terminal.
+        ::dup2(::open((dir / "log").c_str(), O_WRONLY | O_CREAT, 0600), 2);
         ::execl(kVelorize.c_str(), "velorize", "--loop", "4", dir.path().c_str(), nullptr);
         ::_exit(127);
     }
     // Answer Yes to the first question and Cancel to the second.
-    std::string seen;
+    std::string seen, all;
     int prompts = 0;
     char buf[1024];
     for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) {
         seen.append(buf, static_cast<size_t>(n));
+        all.append(buf, static_cast<size_t>(n));
         while (seen.find("[C]ancel: ") != std::string::npos) {
             seen.erase(0, seen.find("[C]ancel: ") + 10);
             const char* answer = ++prompts == 1 ? "y\n" : "c\n";
@@ -178,7 +205,10 @@ TEST(VelorizeCli, OnATerminalItAsksAndCancelStopsTheRun) {
     ::close(master);
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(prompts, 2);
-    EXPECT_NE(seen.find("Operation cancelled."), std::string::npos);
+    EXPECT_NE(all.find("read-only file '" + (dir / "2\\x1b[2A.wav") + "'?"), std::string::npos) << all;
+    EXPECT_EQ(all.find("\x1b[2A"), std::string::npos);
+    const Bytes log = ReadBytes(dir / "log");
+    EXPECT_EQ(std::string(log.begin(), log.end()), "Operation cancelled.\n");
     EXPECT_TRUE(ReadWithSndfile(files[0]).hasLoop);
     EXPECT_FALSE(ReadWithSndfile(files[1]).hasLoop);
     EXPECT_EQ(ReadBytes(files[2]), untouched);

@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -25,6 +27,50 @@ using namespace velorizer;
 namespace {
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3 };
+
+// Text for a terminal or a line of output. Control characters, the characters
+// that break or reorder lines, and bytes that are not UTF-8 are written as
+// escapes, so that a file name can neither erase nor forge lines; a backslash
+// is doubled, so that an escape can't be forged either.
+std::string Escaped(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+        bool valid = len > 0 && i + len <= text.size();
+        for (size_t k = 1; valid && k < len; ++k) {
+            const auto cont = static_cast<unsigned char>(text[i + k]);
+            valid = (cont & 0xC0) == 0x80;
+            cp = cp << 6 | (cont & 0x3F);
+        }
+        static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && cp >= kLeast[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+        if (!valid) {
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+            ++i;
+            continue;
+        }
+        if (cp == '\\') out += "\\\\";
+        else if (cp == '\n') out += "\\n";
+        else if (cp == '\r') out += "\\r";
+        else if (cp == '\t') out += "\\t";
+        else if (cp < 0x20 || cp == 0x7F) out += {'\\', 'x', kHex[cp >> 4], kHex[cp & 15]};
+        else if ((cp >= 0x80 && cp < 0xA0) || cp == 0x200E || cp == 0x200F || (cp >= 0x2028 && cp <= 0x202E) ||
+                 (cp >= 0x2066 && cp <= 0x2069)) {
+            out += {'\\', 'u', kHex[cp >> 12 & 15], kHex[cp >> 8 & 15], kHex[cp >> 4 & 15], kHex[cp & 15]};
+        } else {
+            out.append(text, i, len);
+        }
+        i += len;
+    }
+    return out;
+}
+
+// One line on standard error.
+void Say(const std::string& text) { std::cerr << Escaped(text) << "\n"; }
 
 const char* const kUsage =
     "Usage: velorize [--one-shot | --loop BEATS | --disk-based [--tempo BPM]] [--root NOTE]\n"
@@ -51,7 +97,8 @@ Kind of sample (choose one unless --show):
 Questions:
   Before changing a read-only file, or a file that already has an acid chunk,
   velorize asks: [Y]es, Yes to [A]ll, [N]o or [C]ancel. It asks on the
-  terminal; without one the answer is No unless one of these is given:
+  terminal that standard input is; without one, such a file is skipped with a
+  message (and exit status 1) unless one of these answers:
   --yes-to-all       answer Yes to All to both questions
   --no-to-all        answer No to every question
   A read-only file keeps its permissions after it is tagged.
@@ -62,11 +109,15 @@ Other options:
   --help             this text
 
 Files that can't be tagged safely (not a WAVE file, bytes beyond the RIFF form,
-a file cut short, a full disk) are left byte for byte as they were, with a
-message on standard error. The run ends with "Operation completed." or
-"Operation cancelled.".
+a file cut short, a full disk, a file replaced while it was being tagged) are
+left byte for byte as they were, with a message on standard error. A file whose
+tagging was interrupted (the acid chunk written, the RIFF size not yet) is
+completed by the next run. The run ends with "Operation completed." or
+"Operation cancelled.". File names are shown with control characters and
+invalid UTF-8 escaped (\n, \x1b, \xff; a backslash as \\).
 
-Exit status: 0 every file tagged or declined, 1 a file failed, 2 usage error,
+Exit status: 0 every file tagged, or declined at the terminal or by
+--no-to-all; 1 a file or folder failed or was skipped; 2 usage error;
 3 cancelled.
 )";
 }
@@ -82,7 +133,7 @@ struct Options {
 };
 
 [[noreturn]] void UsageError(const std::string& message) {
-    std::cerr << "velorize: " << message << "\n" << kUsage << "Try 'velorize --help' for more.\n";
+    std::cerr << "velorize: " << Escaped(message) << "\n" << kUsage << "Try 'velorize --help' for more.\n";
     std::exit(kExitUsage);
 }
 
@@ -97,9 +148,11 @@ bool ParseTempo(const std::string& text, int32_t& milli) {
     double bpm = 0;
     const char* end = text.data() + text.size();
     auto [p, ec] = std::from_chars(text.data(), end, bpm);
-    if (ec != std::errc() || p != end) return false;
+    // from_chars also reads "nan" and "inf", which no range check written as
+    // two comparisons would stop.
+    if (ec != std::errc() || p != end || !std::isfinite(bpm)) return false;
     const double scaled = std::nearbyint(bpm * 1000.0);  // halves go to the even neighbour
-    if (scaled < 60000 || scaled > 240000) return false;
+    if (!(scaled >= 60000 && scaled <= 240000)) return false;
     milli = static_cast<int32_t>(scaled);
     return true;
 }
@@ -180,14 +233,22 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
     };
     for (const auto& path : paths) {
         struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        const int found = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
+        if (found == 0 && S_ISDIR(st.st_mode)) {
             EnumFolders walker;
             walker.File = add;
+            walker.FolderError = [&](const std::string& folder, const std::string& reason) {
+                Say("velorize: can't read the folder '" + folder + "': " + reason);
+                failed = true;
+            };
             walker.Go(path, "*.wav");
+        } else if (found == ENOENT || found == ENOTDIR) {
+            Say("velorize: skipped '" + path + "': no such file or folder");
+            failed = true;
         } else if (EndsWithWav(path)) {
             add(path);  // tagging tells what is wrong with it, if anything
         } else {
-            std::cerr << "velorize: skipped '" << path << "': not a folder or a .wav file\n";
+            Say("velorize: skipped '" + path + "': not a folder or a .wav file");
             failed = true;
         }
     }
@@ -198,19 +259,46 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
 class TerminalUi : public VelorizeUi {
 public:
     TerminalUi(int32_t preset, bool progress) : preset_(preset), progress_(progress) {}
+    ~TerminalUi() override {
+        if (question_ > 2) ::close(question_);
+    }
 
     void MsgBox(const std::string& prompt, int style, const std::string& title) override {
         ClearProgress();
         if (style & vbCritical || prompt == "error!") fileFailed = true;
-        std::cerr << (title.empty() ? std::string() : title + ": ") << prompt << "\n";
+        Say((title.empty() ? std::string() : title + ": ") + prompt);
+    }
+
+    int32_t AskToChange(ChangeQuestion question, const std::string& path, const std::string& title,
+                        const std::string& message) override {
+        if (preset_ != kAnswerNone) return preset_;
+        if (!::isatty(STDIN_FILENO)) {
+            // No one can answer: the file is skipped, and the run must not pass
+            // for one that tagged everything.
+            ClearProgress();
+            Say("velorize: skipped '" + path + "': " +
+                (question == ChangeQuestion::ReadOnly ? "it is read-only" : "it is already tagged") +
+                ", and there is no terminal to ask (answer with --yes-to-all or --no-to-all)");
+            fileFailed = true;
+            return kAnswerNo;
+        }
+        return GetConfirmReadOnly(title, message);
     }
 
     int32_t GetConfirmReadOnly(const std::string& title, const std::string& message) override {
         if (preset_ != kAnswerNone) return preset_;
         if (!::isatty(STDIN_FILENO)) return kAnswerNo;
         ClearProgress();
+        const std::string prompt = Escaped(title + ": " + message) + "\n[Y]es, Yes to [A]ll, [N]o, [C]ancel: ";
         for (;;) {
-            std::cerr << title << ": " << message << "\n[Y]es, Yes to [A]ll, [N]o, [C]ancel: " << std::flush;
+            std::cerr.flush();
+            const int fd = QuestionTerminal();
+            for (size_t done = 0; done < prompt.size();) {
+                const ssize_t n = ::write(fd, prompt.data() + done, prompt.size() - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
             std::string line;
             if (!std::getline(std::cin, line)) return kAnswerCancel;
             const char c = line.empty() ? '\0' : static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
@@ -223,8 +311,12 @@ public:
 
     void Progress(size_t index, size_t count, const std::string& path) {
         if (!progress_) return;
-        std::string line = "[" + std::to_string(index) + "/" + std::to_string(count) + "] " + path;
-        if (line.size() > 78) line = line.substr(0, 37) + "..." + line.substr(line.size() - 38);
+        std::string line = "[" + std::to_string(index) + "/" + std::to_string(count) + "] " + Escaped(path);
+        // Shortened in the middle, whole characters only (the line is UTF-8 now).
+        std::vector<size_t> starts;
+        for (size_t i = 0; i < line.size(); ++i)
+            if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) starts.push_back(i);
+        if (starts.size() > 78) line = line.substr(0, starts[37]) + "..." + line.substr(starts[starts.size() - 38]);
         std::cerr << "\r\033[K" << line << std::flush;
         shown_ = true;
     }
@@ -236,18 +328,29 @@ public:
     bool fileFailed = false;
 
 private:
+    // The terminal the answer is read from: the question goes there even when
+    // standard error is redirected to a file.
+    int QuestionTerminal() {
+        if (question_ >= 0) return question_;
+        const char* name = ::ttyname(STDIN_FILENO);
+        question_ = name ? ::open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
+        if (question_ < 0) question_ = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (question_ < 0) question_ = STDERR_FILENO;
+        return question_;
+    }
+
     int32_t preset_;
     bool progress_;
     bool shown_ = false;
+    int question_ = -1;
 };
 
-std::string Decimal(double value) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", value);
-    std::string s = buf;
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    return s;
+// The shortest text that reads back as the same float: what the file holds,
+// neither rounded nor padded.
+std::string Exact(float value) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, r.ptr);
 }
 
 std::string Describe(const clsAcidSettings::Body& body) {
@@ -264,7 +367,7 @@ std::string Describe(const clsAcidSettings::Body& body) {
         text += ", no root note";
     }
     text += ", " + std::to_string(s.LoopBeats()) + " beats, meter " + std::to_string(s.Numerator()) + "/" +
-            std::to_string(s.Denominator()) + ", tempo " + Decimal(s.Tempo()) + " bpm";
+            std::to_string(s.Denominator()) + ", tempo " + Exact(s.Tempo()) + " bpm";
     return text;
 }
 
@@ -275,13 +378,14 @@ int Show(const std::vector<std::string>& files) {
         std::string error;
         const bool ok = ReadAcidChunks(path, bodies, error);
         if (!ok) {
-            std::cerr << "velorize: can't read '" << path << "': " << error << "\n";
+            Say("velorize: can't read '" + path + "': " + error);
             status = kExitFailed;
             continue;
         }
-        if (bodies.empty()) std::cout << path << ": no acid chunk\n";
+        const std::string name = Escaped(path);
+        if (bodies.empty()) std::cout << name << ": no acid chunk\n";
         for (size_t i = 0; i < bodies.size(); ++i)
-            std::cout << path << ": " << (bodies.size() > 1 ? "chunk " + std::to_string(i + 1) + ": " : "")
+            std::cout << name << ": " << (bodies.size() > 1 ? "chunk " + std::to_string(i + 1) + ": " : "")
                       << Describe(bodies[i]) << "\n";
     }
     return status;
@@ -290,6 +394,9 @@ int Show(const std::vector<std::string>& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Under a file size limit a write then fails with EFBIG, which the tagger
+    // rolls back and reports, instead of the signal killing us half-way.
+    std::signal(SIGXFSZ, SIG_IGN);
     const Options o = ParseArguments(argc, argv);
     bool failed = false;
     const std::vector<std::string> files = CollectFiles(o.paths, failed);

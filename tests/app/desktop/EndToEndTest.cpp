@@ -104,7 +104,8 @@ private slots:
             QByteArray::fromStdString(loops[0].path) + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 120 bpm",
             QByteArray::fromStdString(loops[3].path) + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 96 bpm",
             QByteArray::fromStdString(loops[1].path) + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 160 bpm",
-            QByteArray::fromStdString(loops[2].path) + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 240 bpm",
+            // --show writes the byte that is not UTF-8 as an escape.
+            QByteArray::fromStdString(folder + "/Drums/caf\\xe9 240.wav") + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 240 bpm",
         };
         for (const QByteArray& line : expected) QVERIFY2(out.contains(line + "\n"), out.constData());
 
