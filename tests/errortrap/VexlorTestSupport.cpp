@@ -89,7 +89,7 @@ std::vector<std::string> VexlorTest::CrLfLines(const std::string& text) {
     return lines;
 }
 
-Child::Child(const std::vector<std::string>& argv, bool pipeStdin) {
+Child::Child(const std::vector<std::string>& argv, bool pipeStdin, bool mergeStderr) {
     int inPipe[2] = {-1, -1};
     int outPipe[2];
     if (pipeStdin && ::pipe2(inPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -99,6 +99,7 @@ Child::Child(const std::vector<std::string>& argv, bool pipeStdin) {
     if (pipeStdin) posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
     else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    if (mergeStderr) posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

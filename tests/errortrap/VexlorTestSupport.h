@@ -58,10 +58,11 @@ protected:
     int clockReads = 0;
 };
 
-// A child process with pipes to its standard input and output.
+// A child process with pipes to its standard input and output (and standard
+// error too, with mergeStderr).
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, bool pipeStdin = true);
+    Child(const std::vector<std::string>& argv, bool pipeStdin = true, bool mergeStderr = false);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
