@@ -209,8 +209,11 @@ void frmMain1::Velorize() {
         RefreshForm();
     });
     ui_->cmdVELORize->setEnabled(false);
-    QTreeWidget* list = ui_->lvwFiles;
-    const int count = list->topLevelItemCount();
+    // The run goes over the list as it stood when it began: nothing that
+    // happens to the rows meanwhile (events run after every file) can pull an
+    // entry from under it.
+    const std::vector<std::string> keys = Keys();
+    const int count = static_cast<int>(keys.size());
     if (count == 0) {
         velorizeUi_->MsgBox("No files were found in the specified directory.", velorizer::vbInformation, "");
     } else {
@@ -235,10 +238,9 @@ void frmMain1::Velorize() {
         bar->setValue(0);
         working_->show();
         CentreOnScreen(working_.get());
-        for (int i = 0; i < count; ++i) {
+        for (const std::string& key : keys) {
             ++entry;
             bar->setValue(entry);
-            const std::string key = list->topLevelItem(i)->data(0, Qt::UserRole).toByteArray().toStdString();
             velorizer::VelorizeFile(key, settings, readOnlyAnswer, retagAnswer, *velorizeUi_);
             if (readOnlyAnswer == -1 || retagAnswer == -1) break;
             DoEvents();

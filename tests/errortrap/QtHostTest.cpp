@@ -122,4 +122,19 @@ TEST_F(VexlorQtHostTest, FormsAreDisabledWhileTheMonitorPausesAndEnabledAfter) {
     EXPECT_LT(took, std::chrono::seconds(5));
 }
 
+TEST_F(VexlorQtHostTest, APauseGivesBackOnlyTheWindowsItTook) {
+    Child mon({vxtest::MonitorProgram(), "--pause-on", "->main : Sub Busy", "--resume-after", "0.2"});
+    ASSERT_TRUE(vxtest::WaitForMonitor("Orvane Vexlor"));
+    QWidget busy, idle;
+    busy.show();
+    idle.show();
+    busy.setEnabled(false);  // the program's own doing, as a batch run does
+    auto* closed = new QWidget;
+    closed->show();
+    QTimer::singleShot(50, [closed] { delete closed; });  // gone before the pause ends
+    vx::Proc("main", "Sub Busy", [] {});
+    EXPECT_FALSE(busy.isEnabled());
+    EXPECT_TRUE(idle.isEnabled());
+}
+
 }  // namespace
