@@ -26,6 +26,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QUrl>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -37,6 +38,8 @@ const char* const kPlaceholderText = "Drag and drop files/folders here.";
 
 std::function<void()>& EndProgram() {
     static std::function<void()> end = [] {
+        // An error report still on its way to the mail server gets a few seconds.
+        modVexlor::FinishMail(std::chrono::seconds(5));
         std::fflush(nullptr);
         std::_Exit(0);
     };

@@ -21,6 +21,7 @@
 #include "VexlorHost.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -96,7 +97,12 @@ std::string FormatSeconds(double seconds);
 // The full report of the last trapped error, as WriteErrorLog appends it.
 std::string ComposeErrorReport();
 void WriteErrorLog() noexcept;
+// Writes the report to a file of its own and hands it to the sending thread;
+// returns without waiting for the mail server.
 void MailErrorReport() noexcept;
+// At the end of the program: waits up to `bound` for reports still being
+// mailed, then gives up on the rest. True when every mail was done.
+bool FinishMail(std::chrono::milliseconds bound) noexcept;
 
 int32_t ErrorCategory(int32_t number) noexcept;
 std::string CategoryName(int32_t code);

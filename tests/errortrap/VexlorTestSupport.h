@@ -85,6 +85,18 @@ private:
 // character for itself.
 bool MatchesShape(const std::string& text, const std::string& shape);
 
+// A listening loopback socket that never accepts: a connection to it waits for
+// a greeting that never comes. Closed, its port is a free one.
+struct Listener {
+    Listener();
+    ~Listener() { Close(); }
+    void Close();
+    int fd = -1;
+    int port = 0;
+};
+// Waits until a loopback port takes connections.
+bool WaitForPort(int port, int timeoutMs = 10000);
+
 // Waits until a monitor with this title accepts connections.
 bool WaitForMonitor(const std::string& title, int timeoutMs = 5000);
 std::string MonitorProgram();
