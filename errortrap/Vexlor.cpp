@@ -640,6 +640,19 @@ int16_t vxERROR(std::string_view m, std::string_view s) noexcept {
     }
 }
 
+int16_t vxERROR(std::string_view m, std::string_view s, const vb::SourceLocation& procedure) noexcept {
+    try {
+        if (!std::current_exception()) return vxERROR(m, s);
+        vb::RunTimeError error = vb::CurrentExceptionAsRunTimeError();
+        if (error.Line() > 0 && std::strcmp(error.File(), procedure.file_name()) != 0)
+            error.WithLine(static_cast<int32_t>(procedure.line()));
+        return vxERROR(m, s, error);
+    } catch (...) {
+        pfErr(static_cast<int16_t>(ErrorNumberOfCurrentException()), "vxERROR()");
+        return 0;
+    }
+}
+
 int16_t vxERROR(std::string_view m, std::string_view s, const vb::RunTimeError& error) noexcept {
     int16_t result = 0;
     auto& er = g.errorRecord;
