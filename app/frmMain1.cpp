@@ -26,6 +26,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QUrl>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -37,6 +38,8 @@ const char* const kPlaceholderText = "Drag and drop files/folders here.";
 
 std::function<void()>& EndProgram() {
     static std::function<void()> end = [] {
+        // An error report still on its way to the mail server gets a few seconds.
+        modVexlor::FinishMail(std::chrono::seconds(5));
         std::fflush(nullptr);
         std::_Exit(0);
     };
@@ -209,8 +212,11 @@ void frmMain1::Velorize() {
         RefreshForm();
     });
     ui_->cmdVELORize->setEnabled(false);
-    QTreeWidget* list = ui_->lvwFiles;
-    const int count = list->topLevelItemCount();
+    // The run goes over the list as it stood when it began: nothing that
+    // happens to the rows meanwhile (events run after every file) can pull an
+    // entry from under it.
+    const std::vector<std::string> keys = Keys();
+    const int count = static_cast<int>(keys.size());
     if (count == 0) {
         velorizeUi_->MsgBox("No files were found in the specified directory.", velorizer::vbInformation, "");
     } else {
@@ -235,10 +241,9 @@ void frmMain1::Velorize() {
         bar->setValue(0);
         working_->show();
         CentreOnScreen(working_.get());
-        for (int i = 0; i < count; ++i) {
+        for (const std::string& key : keys) {
             ++entry;
             bar->setValue(entry);
-            const std::string key = list->topLevelItem(i)->data(0, Qt::UserRole).toByteArray().toStdString();
             velorizer::VelorizeFile(key, settings, readOnlyAnswer, retagAnswer, *velorizeUi_);
             if (readOnlyAnswer == -1 || retagAnswer == -1) break;
             DoEvents();

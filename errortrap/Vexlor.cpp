@@ -640,6 +640,19 @@ int16_t vxERROR(std::string_view m, std::string_view s) noexcept {
     }
 }
 
+int16_t vxERROR(std::string_view m, std::string_view s, const vb::SourceLocation& procedure) noexcept {
+    try {
+        if (!std::current_exception()) return vxERROR(m, s);
+        vb::RunTimeError error = vb::CurrentExceptionAsRunTimeError();
+        if (error.Line() > 0 && std::strcmp(error.File(), procedure.file_name()) != 0)
+            error.WithLine(static_cast<int32_t>(procedure.line()));
+        return vxERROR(m, s, error);
+    } catch (...) {
+        pfErr(static_cast<int16_t>(ErrorNumberOfCurrentException()), "vxERROR()");
+        return 0;
+    }
+}
+
 int16_t vxERROR(std::string_view m, std::string_view s, const vb::RunTimeError& error) noexcept {
     int16_t result = 0;
     auto& er = g.errorRecord;
@@ -846,7 +859,9 @@ void MailErrorReport() noexcept {
         std::string path = platform::TempFolder() + "/vxerror-XXXXXX";
         int fd = ::mkstemp(path.data());
         if (fd >= 0) {
+            ::close(fd);
             st.ErrorLogPath = path;
+            // Written now, in its turn among the trap's files; only the sending waits.
             WriteErrorLog();
             const std::string exe = ExecutableName();
             mail::Message message;
@@ -862,13 +877,20 @@ void MailErrorReport() noexcept {
             server.From = st.MailFrom;
             server.ConnectTimeoutMs = hooks.mailConnectMs;
             server.TotalTimeoutMs = hooks.mailTotalMs;
-            mail::Send(message, server);  // a refused message goes unnoticed
-            ::unlink(path.c_str());
-            ::close(fd);
+            // Off the user-interface thread: a slow server never freezes a window.
+            mail::SendInBackground(std::move(message), std::move(server));
         }
     } catch (...) {
     }
     st.ErrorLogPath = kept;
+}
+
+bool FinishMail(std::chrono::milliseconds bound) noexcept {
+    try {
+        return mail::FinishSending(bound);
+    } catch (...) {
+        return false;
+    }
 }
 
 // ---- State ------------------------------------------------------------------
@@ -893,6 +915,7 @@ int16_t CircularSlot() { return g.circularSlot; }
 namespace testhooks {
 
 void Reset() {
+    mail::FinishSending(std::chrono::milliseconds(0));  // a test's mail in flight is given up
     if (g.circularFd >= 0) ::close(g.circularFd);
     g.~Module();
     new (&g) Module();

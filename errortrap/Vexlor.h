@@ -21,6 +21,7 @@
 #include "VexlorHost.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -83,6 +84,14 @@ void vxPOP(std::string_view module, std::string_view signature, std::string_view
 int16_t vxERROR(std::string_view module, std::string_view signature) noexcept;
 // Traps a given run-time error.
 int16_t vxERROR(std::string_view module, std::string_view signature, const vb::RunTimeError& error) noexcept;
+// Traps the exception being handled for the procedure whose wrapper stands at
+// `procedure` in its source. The line reported is the one that raised the
+// error when that lies in the procedure's own source file; an error raised in
+// another file (by a helper the procedure called) is reported at the wrapper's
+// line, so that the number always points into the procedure the report names.
+// A helper that raises on its caller's behalf takes the caller's location (as
+// vb::ErrnoError does) and so gives the line of the call.
+int16_t vxERROR(std::string_view module, std::string_view signature, const vb::SourceLocation& procedure) noexcept;
 
 // Writes one composed line to every active trace output.
 void EmitTraceLine(std::string_view line) noexcept;
@@ -96,7 +105,12 @@ std::string FormatSeconds(double seconds);
 // The full report of the last trapped error, as WriteErrorLog appends it.
 std::string ComposeErrorReport();
 void WriteErrorLog() noexcept;
+// Writes the report to a file of its own and hands it to the sending thread;
+// returns without waiting for the mail server.
 void MailErrorReport() noexcept;
+// At the end of the program: waits up to `bound` for reports still being
+// mailed, then gives up on the rest. True when every mail was done.
+bool FinishMail(std::chrono::milliseconds bound) noexcept;
 
 int32_t ErrorCategory(int32_t number) noexcept;
 std::string CategoryName(int32_t code);
@@ -130,14 +144,16 @@ std::string ExecutableName();
 // ---- The wrapper ------------------------------------------------------------
 namespace vx {
 
-// A procedure with its own trap.
+// A procedure with its own trap. `where` is the wrapper's own place in the
+// procedure's source, for the line of an error raised elsewhere.
 template <class Body>
-void Proc(std::string_view module, std::string_view signature, Body&& body) noexcept {
+void Proc(std::string_view module, std::string_view signature, Body&& body,
+          vb::SourceLocation where = vb::SourceLocation::current()) noexcept {
     try {
         modVexlor::vxPUSH(module, signature);
         std::forward<Body>(body)();
     } catch (...) {
-        modVexlor::vxERROR(module, signature);
+        modVexlor::vxERROR(module, signature, where);
     }
     modVexlor::vxPOP(module, signature);
 }

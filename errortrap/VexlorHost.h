@@ -19,7 +19,9 @@ public:
     // Shows a modal message box; an empty caption means the application title.
     // Returns vbOK or vbCancel.
     virtual int MsgBox(const std::string& prompt, int style, const std::string& caption) = 0;
-    // Disables, then enables again, every visible top-level window of the program.
+    // Disables every visible top-level window of the program that is enabled;
+    // EnableForms enables again exactly the windows that the matching
+    // DisableForms disabled, and no other.
     virtual void DisableForms() = 0;
     virtual void EnableForms() = 0;
     // Lets the program process its pending window events.

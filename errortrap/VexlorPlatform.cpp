@@ -1,36 +1,40 @@
 #include "VexlorPlatform.h"
 
-#include <ini.h>
-
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
+#include <netdb.h>
+#include <pwd.h>
 #include <sstream>
-#include <strings.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <pwd.h>
 
 namespace modVexlor::platform {
 
 namespace {
 
-struct ProfileLookup {
-    const std::string* section;
-    const std::string* key;
-    std::optional<std::string> value;
-};
+std::string_view TrimBlanks(std::string_view s) {
+    constexpr std::string_view blanks = " \t\r";
+    const auto first = s.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+}
 
-int ProfileHandler(void* user, const char* section, const char* name, const char* value) {
-    auto* lookup = static_cast<ProfileLookup*>(user);
-    if (!lookup->value && strcasecmp(section, lookup->section->c_str()) == 0 &&
-        strcasecmp(name, lookup->key->c_str()) == 0)
-        lookup->value = value;
-    return 1;  // keep going: a malformed line elsewhere must not hide a later key
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }
 
 std::function<uint32_t()>& ClockOverride() {
@@ -60,17 +64,56 @@ std::string FormatNow(const char* pattern) {
 
 }  // namespace
 
+std::optional<std::string> ReadRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        text.emplace();
+        char buf[8192];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            text->append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section, std::string_view key) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 mark left by an editor
+    bool inSection = false;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = TrimBlanks(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.empty() || line.front() == ';') continue;
+        if (line.front() == '[') {
+            if (inSection) return std::nullopt;  // only the first section of the name counts
+            const auto close = line.find(']');
+            inSection = SameName(TrimBlanks(line.substr(1, close == std::string_view::npos ? close : close - 1)), section);
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!inSection || equals == std::string_view::npos || !SameName(TrimBlanks(line.substr(0, equals)), key))
+            continue;
+        std::string_view value = TrimBlanks(line.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        return std::string(value);
+    }
+    return std::nullopt;
+}
+
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, std::size_t bufferSize,
                                     const std::string& fileName) {
-    ProfileLookup lookup{&section, &key, std::nullopt};
     std::string result = defaultValue;
-    if (ini_parse(fileName.c_str(), ProfileHandler, &lookup) >= 0 && lookup.value) {
-        result = *lookup.value;
-        if (result.size() >= 2 && result.front() == '"' && result.back() == '"')
-            result = result.substr(1, result.size() - 2);
-    }
-    std::size_t limit = bufferSize == 0 ? 0 : bufferSize - 1;
+    if (auto text = ReadRegularFile(fileName))
+        if (auto value = FindProfileValue(*text, section, key)) result = std::move(*value);
+    const std::size_t limit = bufferSize == 0 ? 0 : bufferSize - 1;
     if (result.size() > limit) result.resize(limit);
     return result;
 }
@@ -125,6 +168,19 @@ std::string MonitorFolder() {
     return "/tmp/vexlor-" + std::to_string(::getuid());
 }
 
+bool FolderIsPrivate(const std::string& folder) {
+    struct stat st {};
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool PeerIsThisUser(int socketFd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(socketFd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer &&
+           peer.uid == ::geteuid();
+}
+
 std::string TempFolder() {
     std::string folder = "/tmp";
     if (const char* t = std::getenv("TMPDIR"); t && *t) folder = t;
@@ -135,27 +191,67 @@ std::string TempFolder() {
 std::string CurrentDate() { return FormatNow("%m-%d-%Y"); }
 std::string CurrentTime() { return FormatNow("%H:%M:%S"); }
 
+namespace {
+
+// The first character of a text: one byte, or a whole UTF-8 sequence.
+std::string FirstCharacter(const char* text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    length = std::min(length, std::strlen(text));
+    return std::string(text, length);
+}
+
+// The user's login name and home folder.
+std::pair<std::string, std::string> ThisUser() {
+    passwd pw{};
+    passwd* found = nullptr;
+    std::string buffer(16384, '\0');
+    if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found)
+        return {found->pw_name ? found->pw_name : "", found->pw_dir ? found->pw_dir : ""};
+    return {};
+}
+
+}  // namespace
+
 std::string LocaleDecimalSeparator() {
     // The user's locale, whatever the C library's current one is.
     std::string sep;
     if (locale_t user = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0))) {
         locale_t old = uselocale(user);
-        if (const char* dp = localeconv()->decimal_point; dp && *dp) sep.assign(1, dp[0]);
+        if (const char* dp = localeconv()->decimal_point; dp && *dp) sep = FirstCharacter(dp);
         uselocale(old);
         freelocale(user);
     } else if (const char* dp = localeconv()->decimal_point; dp && *dp) {
-        sep.assign(1, dp[0]);
+        sep = FirstCharacter(dp);
     }
     return sep;
 }
 
-std::string DefaultMailSender() {
-    std::string user;
-    if (const passwd* pw = ::getpwuid(::getuid())) user = pw->pw_name;
-    if (user.empty()) user = "vexlor";
+std::string HostName() {
     char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0 || !*host) std::snprintf(host, sizeof host, "localhost");
-    return user + "@" + host;
+    if (::gethostname(host, sizeof host - 1) != 0 || !*host) return "localhost";
+    std::string name = host;
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    hints.ai_family = AF_UNSPEC;
+    addrinfo* found = nullptr;
+    if (name.find('.') == std::string::npos && ::getaddrinfo(host, nullptr, &hints, &found) == 0) {
+        if (found && found->ai_canonname && std::strchr(found->ai_canonname, '.')) name = found->ai_canonname;
+        ::freeaddrinfo(found);
+    }
+    return name;
+}
+
+std::string DefaultMailSender() {
+    std::string user = ThisUser().first;
+    if (user.empty()) user = "vexlor";
+    return user + "@" + HostName();
+}
+
+std::string NetrcPath() {
+    const char* home = std::getenv("HOME");
+    std::string folder = home && *home ? home : ThisUser().second;
+    return folder + "/.netrc";
 }
 
 void SetClockForTest(std::function<uint32_t()> clock) { ClockOverride() = std::move(clock); }

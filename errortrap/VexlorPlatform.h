@@ -1,28 +1,37 @@
 #pragma once
 // The thin layer between the error-trapping module and the operating system:
 // initialisation files, the millisecond clock, memory status, debugger
-// detection, the monitor's folder and temporary files. One place each, so that
-// tests can drive them.
+// detection, the monitor's folder and its peers, and temporary files. One place
+// each, so that tests can drive them.
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace modVexlor::platform {
 
-// Reads one value of an initialisation file the way the profile API does:
-// section and key names compare without regard to case, the first matching
-// section and key win, a value in double quotes loses them, the value is cut to
-// bufferSize - 1 characters, and a missing file, section or key gives the
-// default (cut the same way). Debian's inih reads lines of up to 200
-// characters and drops a " ;" comment at the end of a value: a value longer
-// than about 190 characters is cut there, before the buffer size applies.
+// Reads one value of an initialisation file by the rules of the profile API:
+// - one entry per line, whatever its length; no continuation lines;
+// - "[name]" opens a section; "key=value" is an entry, split at the first "=";
+//   blanks around section names, keys and values don't count;
+// - a line whose first non-blank character is ";" is a comment; anywhere else
+//   ";" is part of the text;
+// - section and key names compare without regard to case; only the first
+//   section of the name is searched, and its first entry for the key wins;
+// - a value in double quotes loses them; the value is cut to bufferSize - 1
+//   characters; a missing file, section or key gives the default, cut the same way.
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, std::size_t bufferSize,
                                     const std::string& fileName);
+// The same lookup in a file's text; nothing when the section or key is missing.
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section, std::string_view key);
 
 bool FileExists(const std::string& path);
+// The whole content of a regular file; nothing for a missing file or anything
+// else (a FIFO put in the file's place can't hold the caller).
+std::optional<std::string> ReadRegularFile(const std::string& path);
 
 // Steady millisecond count; wraps like a 32-bit tick counter.
 uint32_t timeGetTime();
@@ -42,6 +51,15 @@ bool DebuggerAttached();
 // else /tmp/vexlor-<uid>.
 std::string MonitorFolder();
 
+// Whether a folder can be trusted with this user's sockets: a real folder, not
+// a symbolic link, owned by this user and writable by no one else. In /tmp
+// anyone could have made it first.
+bool FolderIsPrivate(const std::string& folder);
+
+// Whether the process at the other end of a connected local socket runs as
+// this user (SO_PEERCRED).
+bool PeerIsThisUser(int socketFd);
+
 // Folder for temporary files ($TMPDIR, else /tmp), without a trailing separator.
 std::string TempFolder();
 
@@ -49,11 +67,19 @@ std::string TempFolder();
 std::string CurrentDate();
 std::string CurrentTime();
 
-// The user's decimal separator (first character of the locale's, or empty).
+// The user's decimal separator: the locale's first character, whole however
+// many bytes it takes (U+066B is two), or empty.
 std::string LocaleDecimalSeparator();
 
-// Login name and host name for the default sender of mailed reports.
+// The default sender of mailed reports: login@ the host's fully qualified name,
+// or its plain name when it has none. May ask the resolver: call it off the
+// user-interface thread.
 std::string DefaultMailSender();
+// The host's fully qualified name where it has one, else its plain name.
+std::string HostName();
+
+// The netrc file that holds the user's mail credentials ($HOME/.netrc).
+std::string NetrcPath();
 
 // Test hooks: replace the clock, the memory status and the debugger test.
 // An empty function restores the real one.

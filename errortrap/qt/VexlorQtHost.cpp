@@ -32,13 +32,23 @@ int QtHost::MsgBox(const std::string& prompt, int style, const std::string& capt
 }
 
 void QtHost::DisableForms() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible()) w->setEnabled(false);
+    // A window the program had disabled itself (the main window during a batch
+    // run) is not this pause's to give back.
+    std::vector<QPointer<QWidget>> disabled;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->isEnabled()) {
+            w->setEnabled(false);
+            disabled.emplace_back(w);
+        }
+    }
+    pauses_.push_back(std::move(disabled));
 }
 
 void QtHost::EnableForms() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible()) w->setEnabled(true);
+    if (pauses_.empty()) return;
+    for (const auto& w : pauses_.back())
+        if (w) w->setEnabled(true);
+    pauses_.pop_back();
 }
 
 void QtHost::DoEvents() { QCoreApplication::processEvents(); }

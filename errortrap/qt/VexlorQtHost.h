@@ -5,6 +5,11 @@
 
 #include "VexlorHost.h"
 
+#include <QPointer>
+#include <QWidget>
+
+#include <vector>
+
 namespace vxqt {
 
 class QtHost : public modVexlor::Host {
@@ -14,6 +19,10 @@ public:
     void EnableForms() override;
     void DoEvents() override;
     void StopInDebugger() override;
+
+private:
+    // For each pause under way, innermost last: the windows it disabled.
+    std::vector<std::vector<QPointer<QWidget>>> pauses_;
 };
 
 // Installs one QtHost for the rest of the run.

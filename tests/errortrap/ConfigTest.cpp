@@ -23,6 +23,36 @@ TEST_F(VexlorTest, ProfileReadingIgnoresCaseCutsToTheBufferAndFallsBackToTheDefa
     EXPECT_EQ(GetPrivateProfileString("email", "Address", "none", 255, (dir / "missing.ini").string()), "none");
 }
 
+TEST_F(VexlorTest, TheFileIsReadByTheProfileRulesWhateverItsLinesAndBlanks) {
+    // Each line below is one the former reader got wrong.
+    const std::string smuggled = std::string(194, 'x') + "Address=evil@example.test";
+    const std::string address = std::string(300, 'a') + "@example.test";
+    WriteIni("\xEF\xBB\xBF[email]\r\n"
+             "From=" + smuggled + "\r\n"            // a long value is one value, not two keys
+             "  Address = " + address + "\r\n"       // indented: an entry, not a continuation
+             "[ log file ]\n"                         // blanks around the name
+             "Write To Disk = 1\n"
+             "\tCapture To Disk=1\n"
+             "Log File = my ;file.log\n"              // ";" is a comment only at a line's start
+             "; Log File = commented.log\n"
+             "[include]\r\n"
+             "Memory:0\r\n"                          // ":" separates nothing
+             "Resources = 0\r\n  User=0\r\n"
+             "[EMAIL]\r\nServer=smtp://elsewhere.example.test\r\n");  // only the first section counts
+    vxSTART();
+    const auto& st = Settings();
+    EXPECT_EQ(st.MailFrom, smuggled);
+    EXPECT_EQ(st.ReportAddress, address.substr(0, 254));
+    EXPECT_EQ(st.MailServer, "smtp://localhost");
+    EXPECT_TRUE(st.WriteToDisk);
+    EXPECT_TRUE(st.CaptureToDisk);
+    EXPECT_EQ(st.ErrorLogPath, (dir / "my ;file.log").string());
+    EXPECT_TRUE(st.IncludeMemory);  // no such key: its default
+    EXPECT_FALSE(st.IncludeResources);
+    EXPECT_FALSE(st.IncludeUser);
+    EXPECT_TRUE(st.IncludeArguments);
+}
+
 TEST_F(VexlorTest, WithoutAConfigurationFileEverythingIsOff) {
     vxSTART();
     const auto& st = Settings();

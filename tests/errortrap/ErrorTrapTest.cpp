@@ -2,6 +2,7 @@
 
 #include "VexlorTestSupport.h"
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace {
@@ -64,6 +65,21 @@ TEST_F(VexlorTest, AnErrorOnTopOfTheTreeIsRecordedWhereItWasRaised) {
     EXPECT_EQ(er.Description[0], vb::StandardErrorText(336));
     EXPECT_EQ(RemoteLevelCount(), 0);
     EXPECT_EQ(CallDepth(), 0);
+}
+
+TEST_F(VexlorTest, AnErrorRaisedInAnotherFileIsReportedAtTheProceduresOwnLine) {
+    host.failNextBoxes = 1;  // the recorder raises it in the support file
+    const int procedureAt = __LINE__ + 1;
+    vx::Proc("main", "Sub txtBeats_LostFocus", [&] { CurrentHost().MsgBox("x", vbOKOnly, ""); });
+    EXPECT_EQ(ErrorRecord().Number[0], 401);
+    EXPECT_EQ(ErrorRecord().LineNumber[0], procedureAt);
+    // A helper that raises at its caller's line keeps that line.
+    int callAt = 0;
+    vx::Proc("main", "Sub PlaySound", [&] {
+        callAt = __LINE__ + 1;
+        throw vb::ErrnoError(ENOENT);
+    });
+    EXPECT_EQ(ErrorRecord().LineNumber[0], callAt);
 }
 
 TEST_F(VexlorTest, TrapResultsSourcesAndForeignExceptions) {

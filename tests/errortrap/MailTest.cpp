@@ -1,55 +1,21 @@
-// Mailed reports against a real SMTP server on 127.0.0.1, and the time bound
-// against servers that are down or never answer.
+// Mailed reports against a real SMTP server on 127.0.0.1, the time bound
+// against servers that are down or never answer, and credentials that must
+// never travel in clear.
 
 #include "VexlorTestSupport.h"
 
-#include <arpa/inet.h>
+#include "VexlorMail.h"
+
 #include <chrono>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
 using namespace modVexlor;
 using vxtest::Child;
+using vxtest::Listener;
 using vxtest::VexlorTest;
 using Clock = std::chrono::steady_clock;
-
-// A listening socket on a free loopback port; it never accepts.
-struct Listener {
-    int fd = -1;
-    int port = 0;
-    Listener() {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 4) != 0)
-            throw std::runtime_error("listen");
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~Listener() { Close(); }
-    void Close() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-};
-
-bool Connectable(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
 
 const char* const kExtract = R"(
 import email, email.policy, mailbox, pathlib, sys
@@ -66,26 +32,28 @@ parts = [p for p in m.walk() if not p.is_multipart()]
 (out / 'note').write_bytes(parts[0].get_payload(decode=True))
 (out / 'filename').write_text(str(parts[1].get_filename()))
 (out / 'attachment').write_bytes(parts[1].get_payload(decode=True))
+(out / 'date').write_text(str(m['Date'].datetime.tzinfo is not None))
+(out / 'msgid').write_text(str(m['Message-ID']))
 )";
 
 class VexlorMailTest : public VexlorTest {
 protected:
-    void StartServer() {
-        Listener probe;
-        port = probe.port;
-        probe.Close();
-        server = std::make_unique<Child>(std::vector<std::string>{"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l",
-                                                                  "127.0.0.1:" + std::to_string(port), "-c",
-                                                                  "aiosmtpd.handlers.Mailbox",
-                                                                  (dir / "maildir").string()},
-                                         false);
-        auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!Connectable(port) && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ASSERT_TRUE(Connectable(port)) << "aiosmtpd did not start";
+    // aiosmtpd's own Maildir server, or a script given the port and dir/out.
+    void StartServer(const std::string& script = {}) {
+        std::filesystem::create_directories(dir / "out");
+        std::vector<std::string> args{"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l",
+                                      "127.0.0.1:" + std::to_string(port), "-c", "aiosmtpd.handlers.Mailbox",
+                                      (dir / "maildir").string()};
+        if (!script.empty()) {
+            std::ofstream(dir / "server.py") << script;
+            args = {"/usr/bin/python3", (dir / "server.py").string(), std::to_string(port), (dir / "out").string()};
+        }
+        server = std::make_unique<Child>(args, false);
+        ASSERT_TRUE(vxtest::WaitForPort(port)) << "the SMTP server did not start";
     }
     std::string Extracted(const char* name) { return ReadFile(dir / "out" / name); }
 
-    int port = 0;
+    int port = Listener().port;
     std::unique_ptr<Child> server;
 };
 
@@ -100,9 +68,9 @@ TEST_F(VexlorMailTest, TheReportArrivesWithSubjectNoteAndAttachmentAndNoLeftover
     std::filesystem::current_path(dir / "cwd");
     vx::Proc("main", "Sub cmdPreview_Click", [] { throw vb::RunTimeError(53).WithLine(0); });
     std::filesystem::current_path(cwd);
+    ASSERT_TRUE(FinishMail(std::chrono::seconds(10)));
     server.reset();
 
-    std::filesystem::create_directories(dir / "out");
     std::ofstream(dir / "extract.py") << kExtract;
     Child extract({"/usr/bin/python3", (dir / "extract.py").string(), (dir / "maildir").string(),
                    (dir / "out").string()},
@@ -117,6 +85,8 @@ TEST_F(VexlorMailTest, TheReportArrivesWithSubjectNoteAndAttachmentAndNoLeftover
               "Orvane Vexlor reports error 53 (File not found) occured in velorun. The attached log file has complete "
               "details.");
     EXPECT_EQ(Extracted("filename"), "vxerror.log");
+    EXPECT_EQ(Extracted("date"), "True");  // a full RFC 5322 date, with its zone
+    EXPECT_TRUE(Extracted("msgid").starts_with("<") && Extracted("msgid").ends_with(">")) << Extracted("msgid");
 
     // The attachment is the report, as the error log got it a moment later.
     auto attached = CrLfLines(Extracted("attachment"));
@@ -130,7 +100,7 @@ TEST_F(VexlorMailTest, TheReportArrivesWithSubjectNoteAndAttachmentAndNoLeftover
     EXPECT_EQ(Settings().ErrorLogPath, (dir / "error.log").string());
 }
 
-TEST_F(VexlorMailTest, AServerThatIsDownOrNeverAnswersCostsAtMostTheBound) {
+TEST_F(VexlorMailTest, AServerThatIsDownOrNeverAnswersNeitherHoldsTheTrapNorOutlastsTheBound) {
     Listener silent;  // accepts connections in the kernel, never says a word
     Listener closed;
     const int downPort = closed.port;
@@ -157,13 +127,93 @@ TEST_F(VexlorMailTest, AServerThatIsDownOrNeverAnswersCostsAtMostTheBound) {
             result = vxERROR("main", "Sub Form_Load");
         }
         vxPOP("main", "Sub Form_Load", "");
+        auto trap = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_TRUE(FinishMail(std::chrono::seconds(10)));
         auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_EQ(result, 5);  // the failure is not reported
+        EXPECT_LT(trap, 200);  // the trap never waits for the server
         EXPECT_GE(took, c.atLeastMs);
         EXPECT_LT(took, std::min(c.connectMs, c.totalMs) + 1000);
         EXPECT_TRUE(host.boxes.empty());
         EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
     }
+}
+
+TEST_F(VexlorMailTest, AtTheEndAMailStillInFlightIsGivenUpAfterTheBoundAndLeavesNoFile) {
+    Listener silent;
+    WriteIni("[email]\r\nAddress=ops@example.test\r\nServer=smtp://127.0.0.1:" + std::to_string(silent.port) + "\r\n");
+    vx::Proc("main", "Sub Form_Load", [] { throw vb::RunTimeError(53); });
+    EXPECT_FALSE(std::filesystem::is_empty(dir / "tmp"));  // the report waits for its server
+    auto start = Clock::now();
+    EXPECT_FALSE(FinishMail(std::chrono::milliseconds(300)));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
+}
+
+// An SMTP server that offers AUTH without STARTTLS; it logs every command
+// and keeps every message.
+const char* const kAuthServer = R"(
+import logging, pathlib, sys, time
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult
+port, out = int(sys.argv[1]), pathlib.Path(sys.argv[2])
+logging.basicConfig(filename=str(out / 'transcript'), level=logging.INFO)
+class Keep:
+    async def handle_DATA(self, server, session, envelope):
+        (out / 'message').write_bytes(envelope.content)
+        return '250 OK'
+Controller(Keep(), hostname='127.0.0.1', port=port, auth_require_tls=False,
+           authenticator=lambda *args: AuthResult(success=True)).start()
+time.sleep(300)
+)";
+
+TEST_F(VexlorMailTest, CredentialsGoOnlyOverTlsAndWithoutThemMailIsSentAsBefore) {
+    StartServer(kAuthServer);
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", dir.c_str(), 1);
+    const std::string local = "127.0.0.1:" + std::to_string(port);
+    struct Case {
+        const char *netrc;
+        std::string server;
+        bool sent;
+    } cases[] = {
+        {"machine 127.0.0.1 login vx password s3cret\n", "smtp://" + local, false},
+        {"", "smtp://vx:s3cret@" + local, false},
+        {"machine mail.example.test login vx password s3cret\n", "smtp://" + local, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server + " " + c.netrc);
+        testhooks::Reset();
+        std::ofstream(dir / ".netrc") << c.netrc;
+        std::ofstream(dir / "out" / "transcript").close();
+        WriteIni("[email]\r\nAddress=ops@example.test\r\nServer=" + c.server + "\r\n");
+        vx::Proc("main", "Sub Form_Load", [] { throw vb::RunTimeError(53); });
+        ASSERT_TRUE(FinishMail(std::chrono::seconds(10)));
+        const std::string transcript = Extracted("transcript");
+        EXPECT_NE(transcript.find(">> b'EHLO"), std::string::npos) << transcript;
+        EXPECT_EQ(transcript.find(">> b'AUTH"), std::string::npos) << transcript;
+        EXPECT_EQ(transcript.find(">> b'MAIL FROM") != std::string::npos, c.sent) << transcript;
+    }
+    ::setenv("HOME", home.c_str(), 1);
+    // The one mail sent is dated, identified, and from login@host.
+    const std::string message = Extracted("message");
+    EXPECT_NE(message.find("\r\nDate: "), std::string::npos);
+    EXPECT_NE(message.find("\r\nMessage-ID: <"), std::string::npos);
+    EXPECT_NE(message.find("\r\nFrom: <" + platform::DefaultMailSender() + ">\r\n"), std::string::npos) << message;
+}
+
+TEST(VexlorMailRules, WhenCredentialsMayBeSentAndHowDatesAreWritten) {
+    using mail::CredentialsMayBeSent;
+    EXPECT_TRUE(CredentialsMayBeSent("smtp://vx@mail.example.test", ""));
+    EXPECT_FALSE(CredentialsMayBeSent("smtp://mail.example.test:2525", "machine other login vx password pw"));
+    EXPECT_TRUE(CredentialsMayBeSent("smtp://Mail.Example.Test", "machine \"mail.example.test\"\n login vx"));
+    EXPECT_TRUE(CredentialsMayBeSent("smtp://mail.example.test", "machine other login a\ndefault login vx"));
+    EXPECT_TRUE(CredentialsMayBeSent("smtp://[bad", ""));  // unreadable: the safe side
+    ::setenv("TZ", "IST-5:30", 1);  // a POSIX zone: no time-zone database needed
+    ::tzset();
+    EXPECT_EQ(mail::DateHeader(1751378589), "Tue, 01 Jul 2025 19:33:09 +0530");
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace

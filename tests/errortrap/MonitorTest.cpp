@@ -1,5 +1,6 @@
 // The external monitor, as a real vexlor-monitor process: lines, name order,
-// and the pause with its three ways to end.
+// the pause with its three ways to end, monitors that stop answering or whose
+// output nobody reads, and folders and sockets that are not the user's own.
 
 #include "VexlorTestSupport.h"
 
@@ -8,8 +9,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -146,6 +150,153 @@ TEST_F(VexlorTest, AMonitorThatDiesMidPauseEndsThePause) {
     vxPOP("main", "Sub Wait", "");  // the monitor is gone: the line is skipped
     EXPECT_EQ(TraceSequence(), 2u);
     EXPECT_EQ(CallDepth(), 0);
+}
+
+long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST_F(VexlorTest, AStoppedMonitorCostsOneBoundedWaitAndIsThenDropped) {
+    auto mon = StartMonitor();
+    vxSTART();
+    mon->Kill(SIGSTOP);
+    auto start = Clock::now();
+    vxPUSH("main", "Sub Form_Load", "");
+    const long first = MsSince(start);
+    start = Clock::now();
+    for (int i = 0; i < 100; ++i) vxPUSH("main", "Sub Deeper", "");
+    const long rest = MsSince(start);
+    mon->Kill(SIGCONT);
+    EXPECT_TRUE(first >= 900 && first < 3000) << first;
+    EXPECT_LT(rest, 500) << "a dropped monitor is not waited for again";
+}
+
+TEST_F(VexlorTest, AMonitorWhoseOutputNobodyReadsNeverHoldsTheProgramAndCountsWhatItDrops) {
+    WriteIni("[include]\r\nArguments=1\r\nResources=0\r\nMemory=0\r\nUser=0\r\n");
+    // Standard error shares the unread pipe, as with "vexlor-monitor 2>&1 | less".
+    Child mon({vxtest::MonitorProgram()}, true, true);
+    ASSERT_TRUE(vxtest::WaitForMonitor(std::string(monitor::kTitle)));
+    const std::string arguments(4000, 'a');  // 3,000 lines of 4 kB: more than the monitor keeps
+    long slowest = 0;
+    for (int i = 0; i < 1500; ++i) {
+        auto start = Clock::now();
+        vxPUSH("main", "Sub Busy", arguments);
+        vxPOP("main", "Sub Busy", arguments);
+        slowest = std::max(slowest, MsSince(start));
+    }
+    EXPECT_LT(slowest, 500);
+    // Read what was kept, then let one more line through: the count follows.
+    long printed = 0, dropped = -1;
+    bool warned = false;
+    std::string line;
+    auto take = [&](int timeoutMs) {
+        if (!mon.ReadLine(line, timeoutMs)) return false;
+        printed += line.starts_with("[velorun] ");
+        warned = warned || line.find("dropping trace lines") != std::string::npos;
+        if (auto at = line.find(" trace lines were dropped"); at != std::string::npos)
+            dropped = std::atol(line.c_str() + line.rfind(' ', at - 1) + 1);
+        return true;
+    };
+    while (take(1000)) {
+    }
+    vxPUSH("main", "Sub After", "");
+    while (dropped < 0 && take(3000)) {
+    }
+    while (take(300)) {
+    }
+    EXPECT_TRUE(warned);
+    EXPECT_GT(dropped, 0);
+    EXPECT_EQ(printed + dropped, 1 + 3000 + 1) << "the banner, the loop's lines and the last one";
+}
+
+// Listens as "Orvane Vexlor" in the given folder: "open" first makes it
+// world-writable (run it as another user), "drop" becomes uid 65534 after
+// binding. On a line of standard input it tells what it heard.
+const char* const kPlant = R"(
+import os, select, socket, sys
+folder, how = sys.argv[1], sys.argv[2]
+if how == 'open':
+    os.makedirs(folder, 0o777, exist_ok=True)
+    os.chmod(folder, 0o777)
+s = socket.socket(socket.AF_UNIX)
+s.bind(os.path.join(folder, 'Orvane Vexlor'))
+if how == 'drop':
+    os.setgroups([]); os.setresgid(65534, 65534, 65534); os.setresuid(65534, 65534, 65534)
+s.listen(8)
+print('ready', flush=True)
+heard = 0
+while s in select.select([s, sys.stdin], [], [], 20)[0]:
+    c = s.accept()[0]
+    c.settimeout(0.5)
+    try:
+        heard += len(c.recv(4096))
+    except socket.timeout:
+        pass
+print('heard %d' % heard, flush=True)
+)";
+
+TEST_F(VexlorTest, OnlyAMonitorOfTheUsersOwnInAFolderOfTheirOwnIsHeard) {
+    namespace fs = std::filesystem;
+    auto mon = StartMonitor();
+    const auto folder = dir / "run" / "vexlor";
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    auto attached = [] {
+        testhooks::Reset();
+        vxSTART();
+        return Settings().MonitorAttached;
+    };
+    ::chmod(folder.c_str(), 0777);
+    EXPECT_FALSE(attached()) << "writable by others";
+    Child second({vxtest::MonitorProgram(), "--title", "Orvane Vexlor - 2"}, false);
+    EXPECT_EQ(WEXITSTATUS(second.Wait()), 1) << "the monitor refuses such a folder too";
+    ::chmod(folder.c_str(), 0700);
+    fs::rename(folder, dir / "run" / "real");
+    fs::create_directory_symlink(dir / "run" / "real", folder);
+    EXPECT_FALSE(attached()) << "a symbolic link";
+    fs::remove(folder);
+    fs::rename(dir / "run" / "real", folder);
+    EXPECT_TRUE(attached());
+    mon.reset();
+
+    if (::geteuid() != 0) GTEST_SKIP() << "planting a monitor as another user (uid 65534) needs root";
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::others_exec);
+    const auto shared = dir / "shared";  // world-writable, as /tmp is
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    std::ofstream(shared / "plant.py") << kPlant;
+    fs::permissions(shared / "plant.py", fs::perms::owner_read | fs::perms::others_read);
+    const std::string plant = (shared / "plant.py").string();
+    struct Case {
+        fs::path xdg;
+        std::vector<std::string> argv;
+    } cases[] = {
+        {shared, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", plant,
+                  (shared / "vexlor").string(), "open"}},
+        {dir / "run", {"/usr/bin/python3", plant, folder.string(), "drop"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv[c.argv.size() - 1]);
+        ::setenv("XDG_RUNTIME_DIR", c.xdg.c_str(), 1);
+        Child planted(c.argv);
+        std::string line;
+        ASSERT_TRUE(planted.ReadLine(line, 10000) && line == "ready") << line;
+        EXPECT_FALSE(attached());
+        vxPUSH("main", "Sub Form_Load", "");
+        planted.WriteStdin("\n");
+        EXPECT_TRUE(planted.ReadLine(line, 10000));
+        EXPECT_EQ(line, "heard 0");
+    }
+}
+
+TEST_F(VexlorTest, ResumeTimesBeyondTheMaximumAreRefused) {
+    for (const char* seconds : {"1e10", "1e300", "inf", "nan", "-1"}) {
+        Child mon({vxtest::MonitorProgram(), "--resume-after", seconds}, false, true);
+        std::string line;
+        EXPECT_TRUE(mon.ReadLine(line) && line.find("bad time") != std::string::npos) << seconds << ": " << line;
+        EXPECT_FALSE(mon.ReadLine(line, 3000)) << seconds << " taken: the monitor still runs";
+        mon.Kill(SIGTERM);
+        EXPECT_EQ(mon.Wait(), 2 << 8) << seconds;
+    }
 }
 
 TEST(VexlorMonitor, HelpDocumentsTheOptions) {

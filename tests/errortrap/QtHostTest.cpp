@@ -1,10 +1,13 @@
 // The Qt host: real message boxes and real top-level widgets, offscreen, with
-// the real vexlor-monitor holding the program paused.
+// the real vexlor-monitor holding the program paused, a mail server that never
+// answers while the event loop goes on, and a mail in flight when the built
+// program ends.
 
 #include "VexlorQtHost.h"
 #include "VexlorTestSupport.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -120,6 +123,53 @@ TEST_F(VexlorQtHostTest, FormsAreDisabledWhileTheMonitorPausesAndEnabledAfter) {
     EXPECT_FALSE(hidden.isEnabled());
     EXPECT_GE(took, std::chrono::milliseconds(90));
     EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST_F(VexlorQtHostTest, APauseGivesBackOnlyTheWindowsItTook) {
+    Child mon({vxtest::MonitorProgram(), "--pause-on", "->main : Sub Busy", "--resume-after", "0.2"});
+    ASSERT_TRUE(vxtest::WaitForMonitor("Orvane Vexlor"));
+    QWidget busy, idle;
+    busy.show();
+    idle.show();
+    busy.setEnabled(false);  // the program's own doing, as a batch run does
+    auto* closed = new QWidget;
+    closed->show();
+    QTimer::singleShot(50, [closed] { delete closed; });  // gone before the pause ends
+    vx::Proc("main", "Sub Busy", [] {});
+    EXPECT_FALSE(busy.isEnabled());
+    EXPECT_TRUE(idle.isEnabled());
+}
+
+TEST_F(VexlorQtHostTest, AMailServerThatNeverGreetsLeavesTheEventLoopRunning) {
+    vxtest::Listener silent;
+    WriteIni("[email]\r\nAddress=ops@example.test\r\nServer=smtp://127.0.0.1:" + std::to_string(silent.port) + "\r\n");
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    QTimer::singleShot(0, [] { vx::Proc("main", "Sub cmdPreview_Click", [] { throw vb::RunTimeError(53); }); });
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 500) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(ErrorRecord().Number[0], 53);
+    EXPECT_GE(ticks, 20) << "the window went on with its events";
+    EXPECT_FALSE(FinishMail(std::chrono::milliseconds(0))) << "while the mail still waited for its server";
+}
+
+TEST_F(VexlorQtHostTest, AReportStillBeingMailedWhenTheProgramEndsIsDeliveredFirst) {
+    const int port = vxtest::Listener().port;
+    Child server({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port), "-c",
+                  "aiosmtpd.handlers.Mailbox", (dir / "maildir").string()},
+                 false);
+    ASSERT_TRUE(vxtest::WaitForPort(port));
+    WriteIni("[email]\r\nAddress=ops@example.test\r\nServer=smtp://127.0.0.1:" + std::to_string(port) + "\r\n");
+    // The built program traps an error and closes its window at once.
+    Child program({VELORIZER_BIN_DIR "/desktop_close_helper", "error-then-button", dir.string()}, false);
+    std::string output, line;
+    while (program.ReadLine(line, 20000)) output += line + "\n";
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_EQ(output, "closing\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "maildir" / "new"), {}), 1);
 }
 
 }  // namespace

@@ -3,6 +3,12 @@
 #include "VexlorTestSupport.h"
 
 #include <atomic>
+#include <clocale>
+#include <cstdlib>
+
+// glibc's newlocale keeps its copy of LOCPATH, which only the locale test sets;
+// the sanitizer build must not count it against us.
+extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
 
 namespace vxtest {
 extern std::atomic<bool> countAllocations;
@@ -24,6 +30,30 @@ TEST(VexlorFormatSeconds, FiveIntegerDigitsThreeDecimalsAndAPoint) {
     EXPECT_EQ(FormatSeconds(0.0004), "00000.000");
     EXPECT_EQ(FormatSeconds(99999.9999), "100000.000");
     EXPECT_EQ(FormatSeconds(-0.5), "-00000.500");
+}
+
+TEST(VexlorFormatSeconds, ASeparatorOfSeveralBytesIsReplacedWhole) {
+    // ps_AF writes U+066B, two bytes in UTF-8; built here, as few machines carry it.
+    char folder[] = "/tmp/vexlor-locale-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string build = "localedef -i ps_AF -f UTF-8 " + std::string(folder) + "/ps_AF.UTF-8 2>/dev/null";
+    const bool built = std::system(build.c_str()) == 0;
+    ::setenv("LOCPATH", folder, 1);
+    ::setenv("LC_ALL", "ps_AF.UTF-8", 1);
+    const std::string separator = platform::LocaleDecimalSeparator();
+    // This thread formats in ps_AF, as a program in that locale does.
+    locale_t user = built ? newlocale(LC_NUMERIC_MASK, "ps_AF.UTF-8", static_cast<locale_t>(0)) : nullptr;
+    if (user) uselocale(user);
+    testhooks::SetDecimalSeparator(separator);
+    const std::string text = FormatSeconds(3.002);
+    testhooks::SetDecimalSeparator(std::nullopt);
+    uselocale(LC_GLOBAL_LOCALE);
+    if (user) freelocale(user);
+    std::filesystem::remove_all(folder);
+    if (!built) GTEST_SKIP() << "localedef could not build ps_AF.UTF-8 (package locales)";
+    ASSERT_TRUE(user);
+    EXPECT_EQ(separator, "\xD9\xAB");
+    EXPECT_EQ(text, "00003.002");
 }
 
 TEST_F(VexlorTest, EntryAndExitLinesWithArgumentsCarryTabsTimesAndSequenceNumbers) {

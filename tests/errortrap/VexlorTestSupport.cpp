@@ -10,7 +10,9 @@
 #include <sstream>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -89,7 +91,7 @@ std::vector<std::string> VexlorTest::CrLfLines(const std::string& text) {
     return lines;
 }
 
-Child::Child(const std::vector<std::string>& argv, bool pipeStdin) {
+Child::Child(const std::vector<std::string>& argv, bool pipeStdin, bool mergeStderr) {
     int inPipe[2] = {-1, -1};
     int outPipe[2];
     if (pipeStdin && ::pipe2(inPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -99,6 +101,7 @@ Child::Child(const std::vector<std::string>& argv, bool pipeStdin) {
     if (pipeStdin) posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
     else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    if (mergeStderr) posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -151,6 +154,44 @@ int Child::Wait() {
     int status = 0;
     if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) pid_ = -1;
     return status;
+}
+
+namespace {
+sockaddr_in Loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    return a;
+}
+}  // namespace
+
+Listener::Listener() {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Loopback(0);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        throw std::runtime_error("listen");
+    port = ntohs(a.sin_port);
+}
+
+void Listener::Close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+bool WaitForPort(int port, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in a = Loopback(port);
+        const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (ok) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 bool WaitForMonitor(const std::string& title, int timeoutMs) {

@@ -58,10 +58,11 @@ protected:
     int clockReads = 0;
 };
 
-// A child process with pipes to its standard input and output.
+// A child process with pipes to its standard input and output (and standard
+// error too, with mergeStderr).
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, bool pipeStdin = true);
+    Child(const std::vector<std::string>& argv, bool pipeStdin = true, bool mergeStderr = false);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -83,6 +84,18 @@ private:
 // Whether text has the given shape: '#' stands for one digit, every other
 // character for itself.
 bool MatchesShape(const std::string& text, const std::string& shape);
+
+// A listening loopback socket that never accepts: a connection to it waits for
+// a greeting that never comes. Closed, its port is a free one.
+struct Listener {
+    Listener();
+    ~Listener() { Close(); }
+    void Close();
+    int fd = -1;
+    int port = 0;
+};
+// Waits until a loopback port takes connections.
+bool WaitForPort(int port, int timeoutMs = 10000);
 
 // Waits until a monitor with this title accepts connections.
 bool WaitForMonitor(const std::string& title, int timeoutMs = 5000);

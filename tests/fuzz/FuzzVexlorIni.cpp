@@ -1,6 +1,7 @@
 // The initialisation-file reader on arbitrary files, and the settings start-up
 // takes from them, with a few trace lines through whatever circular log they
-// describe: every value fits its buffer and the ring never outgrows its slots.
+// describe: every value fits its buffer and its line, and the ring never
+// outgrows its slots.
 
 #include "VexlorPlatform.h"
 #include "VexlorTesting.h"
@@ -40,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& k : kKeys) {
         const std::string v = vxp::GetPrivateProfileString(k.section, k.key, "default", k.buffer, ini);
         if (v.size() >= k.buffer) std::abort();
+        // One entry per line: a value never reaches into the next one.
+        if (v.find('\n') != std::string::npos) std::abort();
     }
 
     // Start-up writes to the files the settings name: only where they stay in

@@ -5,10 +5,7 @@
 
 #include <chrono>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace modVexlor;
@@ -16,29 +13,6 @@ using vxtest::VexlorTest;
 
 namespace {
 bool LongRun() { return std::getenv("VELORIZER_LONG_TESTS") != nullptr; }
-
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
-bool Connectable(int port) {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
-}
 }  // namespace
 
 TEST_F(VexlorTest, AMillionTraceLinesKeepTheRingWithinItsSize) {
@@ -85,7 +59,7 @@ TEST_F(VexlorTest, LogsInFoldersThatCannotBeWrittenAreSkippedQuietly) {
 }
 
 TEST_F(VexlorTest, AMailServerThatRefusesCostsNothingAndLeavesNothingBehind) {
-    const int port = FreePort();
+    const int port = vxtest::Listener().port;
     const auto script = dir / "refuse.py";
     std::ofstream(script) << "import asyncio, sys\n"
                              "from aiosmtpd.controller import Controller\n"
@@ -97,14 +71,12 @@ TEST_F(VexlorTest, AMailServerThatRefusesCostsNothingAndLeavesNothingBehind) {
                              "import time\n"
                              "time.sleep(60)\n";
     vxtest::Child server({"/usr/bin/python3", script.string(), std::to_string(port)}, false);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!Connectable(port) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(Connectable(port)) << "the refusing server did not start";
+    ASSERT_TRUE(vxtest::WaitForPort(port)) << "the refusing server did not start";
     WriteIni("[email]\r\nAddress=nobody@example.test\r\nServer=smtp://127.0.0.1:" + std::to_string(port) +
              "\r\n[log file]\r\nWrite To Disk=1\r\n");
     const auto start = std::chrono::steady_clock::now();
     vx::Proc("main", "Sub cmdPreview_Click", [] { throw vb::RunTimeError(53); });
+    EXPECT_TRUE(FinishMail(std::chrono::seconds(10)));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp")) << "the temporary report is deleted";
     EXPECT_NE(ReadFile(dir / "error.log").find("Error No.     53"), std::string::npos) << "the log still has it";

@@ -1,19 +1,25 @@
 // vexlor-monitor: announces itself under a title in the per-user monitor
 // folder, prints every trace line that an instrumented program sends, and can
-// hold that program paused on a line that matches a pattern.
+// hold that program paused on a line that matches a pattern. The program waits
+// for each answer, so the monitor answers first and prints afterwards, from a
+// thread of its own: a reader that stops reading never holds the program up.
 
 #include "VexlorMonitorLink.h"
 #include "VexlorPlatform.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <poll.h>
@@ -42,13 +48,19 @@ const char* const kUsage =
     "                         the first in name order\n"
     "  --pause-on REGEX       hold the program paused (its windows disabled) on a line\n"
     "                         that matches REGEX (POSIX extended, searched anywhere)\n"
-    "  --resume-after SECONDS end a pause after SECONDS; a key press on standard\n"
-    "                         input ends it in any case\n"
+    "  --resume-after SECONDS end a pause after SECONDS (0 to 1000000); a key press\n"
+    "                         on standard input ends it in any case\n"
     "  --help                 show this text\n"
     "\n"
     "The monitor's socket lives in $XDG_RUNTIME_DIR/vexlor, or /tmp/vexlor-<uid>\n"
-    "when XDG_RUNTIME_DIR is not set. Exit status: 0 on SIGINT/SIGTERM, 1 when the\n"
-    "title is taken or the socket cannot be made, 2 on bad usage.\n";
+    "when XDG_RUNTIME_DIR is not set; that folder must be the user's own and\n"
+    "writable by no one else. When standard output is not read, trace lines are\n"
+    "kept up to 8 MiB, then dropped (said on standard error); the program is never\n"
+    "held up. Exit status: 0 on SIGINT/SIGTERM, 1 when the title is taken or the\n"
+    "socket cannot be made, 2 on bad usage.\n";
+
+constexpr double kMaxResumeSeconds = 1e6;
+constexpr std::size_t kLineBufferBytes = 8u << 20;
 
 volatile std::sig_atomic_t stopRequested = 0;
 void OnSignal(int) { stopRequested = 1; }
@@ -93,20 +105,95 @@ struct Client {
 
 bool MakeFolder(const std::string& folder) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st{};
-    // The folder must be a real folder of ours, not someone else's or a link.
-    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    // A real folder of ours that no one else can write to, as programs demand.
+    return modVexlor::platform::FolderIsPrivate(folder);
 }
 
-void Answer(int fd, long value) {
-    std::string text = std::to_string(value) + "\n";
-    if (::send(fd, text.data(), text.size(), MSG_NOSIGNAL) < 0) {
-        // The program is gone; its connection is dropped on the next read.
+// Writes texts to one descriptor from a thread of its own, keeping at most
+// `limit` bytes waiting; what doesn't fit is refused.
+class Writer {
+public:
+    Writer(int fd, std::size_t limit) : fd_(fd), limit_(limit) {
+        // Detached: at exit it may still be blocked on a reader that never reads.
+        std::thread([this] { Run(); }).detach();
     }
+    bool Put(std::string text) {
+        std::lock_guard lock(m_);
+        if (waiting_ + text.size() > limit_) return false;
+        waiting_ += text.size();
+        queue_.push_back(std::move(text));
+        wake_.notify_one();
+        return true;
+    }
+    // Waits up to `bound` for everything to be written.
+    bool Drain(std::chrono::milliseconds bound) {
+        std::unique_lock lock(m_);
+        return idle_.wait_for(lock, bound, [this] { return waiting_ == 0; });
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(m_);
+        for (;;) {
+            wake_.wait(lock, [this] { return !queue_.empty(); });
+            const std::string text = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            for (std::size_t done = 0; done < text.size();) {
+                const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;  // output closed: the text is lost, as a print to it would be
+                done += static_cast<std::size_t>(n);
+            }
+            lock.lock();
+            waiting_ -= text.size();
+            if (waiting_ == 0) idle_.notify_all();
+        }
+    }
+
+    const int fd_;
+    const std::size_t limit_;
+    std::mutex m_;
+    std::condition_variable wake_, idle_;
+    std::deque<std::string> queue_;
+    std::size_t waiting_ = 0;
+};
+
+// The monitor's two outputs. Trace lines that find standard output's buffer
+// full are dropped; standard error says so when it starts and how many once
+// lines get through again.
+class Output {
+public:
+    void Line(std::string text) {
+        if (out_.Put(std::move(text))) {
+            if (dropped_ > 0)
+                Notice("vexlor-monitor: " + std::to_string(dropped_) + " trace lines were dropped\n");
+            dropped_ = 0;
+        } else if (dropped_++ == 0) {
+            Notice("vexlor-monitor: standard output is not being read; dropping trace lines\n");
+        }
+    }
+    void Notice(std::string text) { err_.Put(std::move(text)); }
+    void Drain(std::chrono::milliseconds bound) {
+        out_.Drain(bound);
+        err_.Drain(bound);
+    }
+
+private:
+    Writer out_{STDOUT_FILENO, kLineBufferBytes};
+    Writer err_{STDERR_FILENO, 1u << 20};
+    unsigned long dropped_ = 0;
+};
+
+// Never blocks: a program that doesn't take its answers is dropped.
+bool Answer(int fd, long value) {
+    const std::string text = std::to_string(value) + "\n";
+    return ::send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(text.size());
 }
 
 struct Monitor {
     Options options;
+    Output* output = nullptr;
     bool paused = false;
     std::optional<Clock::time_point> resumeAt;
 
@@ -114,43 +201,39 @@ struct Monitor {
         paused = true;
         resumeAt.reset();
         if (options.resumeAfter)
-            resumeAt = Clock::now() + std::chrono::milliseconds(static_cast<long>(*options.resumeAfter * 1000));
-        std::fprintf(stderr, "vexlor-monitor: program paused; press a key to resume\n");
+            resumeAt = Clock::now() + std::chrono::milliseconds(std::llround(*options.resumeAfter * 1000));
+        output->Notice("vexlor-monitor: program paused; press a key to resume\n");
     }
     void Resume(const char* why) {
         if (!paused) return;
         paused = false;
-        std::fprintf(stderr, "vexlor-monitor: program resumed (%s)\n", why);
+        output->Notice(std::string("vexlor-monitor: program resumed (") + why + ")\n");
     }
 
-    // Handles every complete request in the client's buffer.
-    void Serve(Client& c) {
+    // Handles every complete request in the client's buffer; false when the
+    // client must be dropped.
+    bool Serve(Client& c) {
         for (;;) {
             auto nl = c.buffer.find('\n');
-            if (nl == std::string::npos) return;
+            if (nl == std::string::npos) return true;
             const std::string head = c.buffer.substr(0, nl);
             if (head.rfind("T ", 0) == 0) {
                 std::size_t length = std::strtoul(head.c_str() + 2, nullptr, 10);
-                if (c.buffer.size() < nl + 1 + length) return;
+                if (c.buffer.size() < nl + 1 + length) return true;
                 std::string line = c.buffer.substr(nl + 1, length);
                 c.buffer.erase(0, nl + 1 + length);
                 while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-                std::fwrite(line.data(), 1, line.size(), stdout);
-                std::fputc('\n', stdout);
-                std::fflush(stdout);
-                bool pause = !paused && options.pauseOn.Search(line);
+                const bool pause = !paused && options.pauseOn.Search(line);
+                if (!Answer(c.fd, pause ? monitor::kPauseAnswer : 0)) return false;
+                output->Line(line + "\n");
                 if (pause) Pause();
-                Answer(c.fd, pause ? monitor::kPauseAnswer : 0);
-            } else if (head == "Q 1") {
-                c.buffer.erase(0, nl + 1);
-                Answer(c.fd, paused ? 1 : 0);
-            } else if (head == "Q 2") {
-                c.buffer.erase(0, nl + 1);
-                Answer(c.fd, paused ? 0 : 1);
-            } else {
-                c.buffer.erase(0, nl + 1);
-                Answer(c.fd, 0);
+                continue;
             }
+            c.buffer.erase(0, nl + 1);
+            long answer = 0;
+            if (head == "Q 1") answer = paused ? 1 : 0;
+            else if (head == "Q 2") answer = paused ? 0 : 1;
+            if (!Answer(c.fd, answer)) return false;
         }
     }
 };
@@ -158,7 +241,10 @@ struct Monitor {
 int Run(Monitor& mon) {
     const std::string folder = modVexlor::platform::MonitorFolder();
     if (!MakeFolder(folder)) {
-        std::fprintf(stderr, "vexlor-monitor: cannot use folder %s\n", folder.c_str());
+        std::fprintf(stderr,
+                     "vexlor-monitor: cannot use folder %s: it must be a folder of yours that no one else can "
+                     "write to\n",
+                     folder.c_str());
         return 1;
     }
     const std::string path = monitor::SocketPath(mon.options.title);
@@ -184,7 +270,10 @@ int Run(Monitor& mon) {
         std::fprintf(stderr, "vexlor-monitor: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
         return 1;
     }
-    std::fprintf(stderr, "vexlor-monitor: listening as \"%s\"\n", mon.options.title.c_str());
+    // Outlives Run: its writer threads may still be blocked at exit.
+    static auto* output = new Output;
+    mon.output = output;
+    output->Notice("vexlor-monitor: listening as \"" + mon.options.title + "\"\n");
 
     std::vector<Client> clients;
     bool stdinOpen = true;
@@ -210,7 +299,9 @@ int Run(Monitor& mon) {
         }
         if (fds[0].revents & POLLIN) {
             int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) clients.push_back({fd, {}});
+            // Only programs of this user are heard.
+            if (fd >= 0 && modVexlor::platform::PeerIsThisUser(fd)) clients.push_back({fd, {}});
+            else if (fd >= 0) ::close(fd);
         }
         for (std::size_t i = 2; i < fds.size(); ++i) {
             if (!fds[i].revents) continue;
@@ -223,13 +314,17 @@ int Run(Monitor& mon) {
                 continue;
             }
             c.buffer.append(buf, static_cast<std::size_t>(got));
-            mon.Serve(c);
+            if (!mon.Serve(c)) {
+                ::close(c.fd);
+                c.fd = -1;
+            }
         }
         std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
     }
     for (auto& c : clients) ::close(c.fd);
     ::close(listener);
     ::unlink(path.c_str());
+    output->Drain(std::chrono::seconds(1));
     return 0;
 }
 
@@ -261,8 +356,10 @@ int main(int argc, char** argv) {
             std::string text = value();
             char* end = nullptr;
             double seconds = std::strtod(text.c_str(), &end);
-            if (end == text.c_str() || *end || seconds < 0) {
-                std::fprintf(stderr, "vexlor-monitor: bad time \"%s\"\n", text.c_str());
+            // Beyond the maximum the deadline would overflow into "at once".
+            if (end == text.c_str() || *end || !(seconds >= 0 && seconds <= kMaxResumeSeconds)) {
+                std::fprintf(stderr, "vexlor-monitor: bad time \"%s\": give 0 to %.0f seconds\n", text.c_str(),
+                             kMaxResumeSeconds);
                 return 2;
             }
             mon.options.resumeAfter = seconds;

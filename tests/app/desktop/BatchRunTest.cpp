@@ -1,12 +1,14 @@
 // The batch run from the user's side: the progress window, the closing
 // messages, the confirmation dialog and its answers, what lands in the files
-// for each panel choice, and the window taking no input while it runs.
+// for each panel choice, and the window taking no input while it runs, not
+// even after a pause of the monitor.
 #include "DesktopTestSupport.h"
 #include "Program.h"
 #include "RunTimeError.h"
 #include "TestSupport.h"
 #include "Velorize.h"
 #include "Vexlor.h"
+#include "VexlorMonitorLink.h"
 #include "frmConfirmReadOnly.h"
 #include "frmMain1.h"
 #include "frmWorking.h"
@@ -14,14 +16,18 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <sys/stat.h>
 
@@ -365,6 +371,55 @@ private slots:
         Click("cmdVELORize");
         QVERIFY2(refusal.contains("text.wav"), qPrintable(refusal));
         QCOMPARE(closing, QString("Operation completed."));
+    }
+
+    void aMonitorPauseInARunNeitherFreesTheWindowNorBreaksTheRun() {
+        TempDir run;  // the monitor's folder, private to this test
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(run.path().string()));
+        QProcess monitor;
+        monitor.setStandardOutputFile(QProcess::nullDevice());
+        // Pauses on the exits of Busy: when the run has made the window busy, and when it is over.
+        monitor.start(VELORIZER_BIN_DIR "/vexlor-monitor",
+                      {"--pause-on", "<-\t\tmain : Property \\(Let\\) Busy", "--resume-after", "0.3"});
+        QTRY_VERIFY(modVexlor::monitor::Link().Connect(modVexlor::monitor::SocketPath("Orvane Vexlor")));
+        delete w_;
+        UseVexlorFolder(vexlorDir_.path().string());  // a fresh start finds the monitor
+        w_ = NewMainWindow();
+        TempDir dir;
+        const auto files = Loops(dir, 3, 1.0);
+        Drop(files);
+        Click("optAcidProp_1");
+        QElapsedTimer sinceClick;
+        qint64 firstFileAt = -1;
+        bool enabledAfterPause = true, menuShown = false;
+        connect(w_->Working()->ProgressBar1(), &QProgressBar::valueChanged, this, [&](int v) {
+            if (v != 1) return;
+            firstFileAt = sinceClick.elapsed();
+            enabledAfterPause = w_->isEnabled();
+            // A right-click on the list opens nothing (a menu that opened after all is closed).
+            QTimer::singleShot(300, [] {
+                if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+            });
+            QTest::mouseClick(c<QTreeWidget>("lvwFiles")->viewport(), Qt::RightButton, {}, QPoint(40, 8));
+            menuShown = QApplication::activePopupWidget() != nullptr;
+            // Were the rows removed all the same, the run goes on with the files it took.
+            w_->mnuFiles()->actions().at(1)->trigger();
+        });
+        QString closing;
+        AnswerInTurn({Closing(&closing)});
+        sinceClick.start();
+        Click("cmdVELORize");
+        monitor.terminate();
+        monitor.waitForFinished(5000);
+        qunsetenv("XDG_RUNTIME_DIR");
+        UseVexlorFolder(vexlorDir_.path().string());
+        QVERIFY2(firstFileAt >= 250, "the run was paused before its first file");
+        QVERIFY2(!enabledAfterPause, "the pause gave back the window the run had made busy");
+        QVERIFY(!menuShown);
+        QCOMPARE(closing, QString("Operation completed."));
+        for (const auto& f : files) QCOMPARE(ReadAcid(f).mode, 20);
+        QVERIFY(w_->isEnabled());  // the pause at the run's end gave it back
+        QCOMPARE(w_->Keys(), std::vector<std::string>{frmMain1::kDummyKey});
     }
 
     void previewReportsAPlayerThatCannotStart() {
