@@ -7,6 +7,7 @@
 #include "frmMain1.h"
 #include "ui_frmSplash.h"
 
+#include <QCloseEvent>
 #include <QTimer>
 
 namespace {
@@ -18,6 +19,8 @@ frmSplash::frmSplash(QWidget* parent)
     velorizer::InitResources();
     ui_->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // Shown by window managers that give a splash window a title or a task bar entry.
+    setWindowTitle(QString::fromUtf8(vb::AppInfo::Title));
     QFont version("Arial");
     version.setPointSizeF(9.75);
     version.setBold(true);
@@ -52,6 +55,15 @@ void frmSplash::Timer1_Timer() {
         // Constructing the main window runs its whole load sequence first.
         auto* main = new frmMain1;
         main->show();
+        unloading_ = true;
         close();  // unloading the splash window also ends its timer
     });
+}
+
+// The splash stays its three seconds whatever the user does: a close request
+// from the window manager would take the timer, and the main window with it,
+// and leave the program running without a window.
+void frmSplash::closeEvent(QCloseEvent* event) {
+    if (unloading_) event->accept();
+    else event->ignore();
 }

@@ -38,6 +38,10 @@ if(VELORIZER_GUI)
   velorizer_target_defaults(desktop_close_helper)
   add_dependencies(test_desktop_window desktop_close_helper)
 
+  # The splash's close request, sent to the program as built on a real X server.
+  add_test(NAME test_desktop_splash_close COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/desktop/splash-close.sh $<TARGET_FILE:velorun>)
+  set_tests_properties(test_desktop_splash_close PROPERTIES TIMEOUT 60 LABELS app)
+
   # Not a test: scripts/screenshots.sh runs it under a virtual display.
   add_executable(desktop_screenshots desktop/ScreenshotDriver.cpp)
   target_link_libraries(desktop_screenshots PRIVATE velorizer_app Qt6::Test)

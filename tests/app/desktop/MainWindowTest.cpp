@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QGroupBox>
@@ -162,8 +163,12 @@ private slots:
         QCOMPARE(splash->findChild<QLabel*>("lblVersion")->text(), QString("Version 2.2"));
         QCOMPARE(splash->findChild<QLabel*>("lblcompany")->text(), QString("Ostrelco, Inc."));
         QVERIFY(!splash->findChild<QLabel*>("Image1")->pixmap().isNull());
+        QCOMPARE(splash->windowTitle(), QString("Ostrelco Velorizer"));
         QCOMPARE(splash->Timer1()->interval(), 3000);
-        QTest::mouseClick(splash, Qt::LeftButton);  // has no effect
+        // Neither a click nor the window manager's close request has any effect.
+        QTest::mouseClick(splash, Qt::LeftButton);
+        QCloseEvent closeRequest;
+        QApplication::sendEvent(splash->windowHandle(), &closeRequest);
         QTest::qWait(2500);
         QVERIFY(splash->isVisible());
         QVERIFY(!TopLevel("frmMain1"));
