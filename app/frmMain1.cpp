@@ -21,6 +21,7 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -99,6 +100,8 @@ frmMain1::frmMain1(QWidget* parent)
     for (int i = 0; i < 3; ++i) connect(options[i], &QRadioButton::clicked, this, [this, i] { optAcidProp_Click(i); });
     connect(ui_->chkTempo, &QCheckBox::clicked, this, &frmMain1::chkTempo_Click);
     connect(ui_->updTempo, &UpDown::valueChanged, this, &frmMain1::updTempo_Change);
+    for (UpDown* spin : {ui_->updBeats, ui_->updTempo})
+        connect(spin, &UpDown::arrowPressed, this, [this] { LeaveTextBox(QApplication::focusWidget()); });
     connect(ui_->lvwFiles, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lvwFiles_ItemClick(item); });
     connect(ui_->mnuFilesDelete, &QAction::triggered, this, &frmMain1::mnuFilesDelete_Click);
     connect(ui_->mnuFilesDeleteAll, &QAction::triggered, this, &frmMain1::mnuFilesDeleteAll_Click);
@@ -324,6 +327,11 @@ void frmMain1::updTempo_Change() {
     vx::Proc(kModule, "Sub updTempo_Change", [&] { ui_->txtTempo->setText(panel::TempoText(ui_->updTempo->value())); });
 }
 
+void frmMain1::LeaveTextBox(QObject* box) {
+    if (box == ui_->txtBeats) txtBeats_LostFocus();
+    else if (box == ui_->txtTempo) txtTempo_LostFocus();
+}
+
 // ---- File list -------------------------------------------------------------
 
 void frmMain1::ListviewReset() {
@@ -502,6 +510,16 @@ bool frmMain1::eventFilter(QObject* watched, QEvent* event) {
                 return lvwFiles_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
             }
             default: break;
+        }
+    } else if (event->type() == QEvent::KeyPress && (watched == ui_->txtBeats || watched == ui_->txtTempo)) {
+        // Up and Down in a number box do what its arrows do, the typed text first.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            UpDown* spin = watched == ui_->txtBeats ? ui_->updBeats : ui_->updTempo;
+            LeaveTextBox(watched);
+            if (key == Qt::Key_Up) spin->stepUp();
+            else spin->stepDown();
+            return true;
         }
     } else if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();

@@ -74,6 +74,9 @@ private:
     void txtBeats_LostFocus();
     void txtTempo_LostFocus();
     void updTempo_Change();
+    // Runs the lost-focus rule of this text box (if it is one), as a move of the
+    // focus would: for the arrows and keys that step a value without one.
+    void LeaveTextBox(QObject* box);
 
     void lvwFiles_OLEDragDrop(const QMimeData* data);
     void ShowFiles_File(const std::string& path);

@@ -57,14 +57,14 @@ class MainWindowTest : public QObject {
                                                      ? QPoint(8, w->height() / 2)
                                                      : w->rect().center());
     }
-    // Types into a text box and moves the focus on, as a user leaving it.
-    void Type(const char* box, const QString& text) {
+    // Types into a text box and, unless told to stay, moves the focus on as a user leaving it.
+    void Type(const char* box, const QString& text, bool leave = true) {
         auto* edit = c<QLineEdit>(box);
         edit->setFocus(Qt::MouseFocusReason);
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, text);
-        c<QPushButton>("cmdHelp")->setFocus(Qt::TabFocusReason);
+        if (leave) c<QPushButton>("cmdHelp")->setFocus(Qt::TabFocusReason);
     }
 
 private slots:
@@ -257,6 +257,10 @@ private slots:
         QTest::newRow("empty") << "" << "7" << 7;
         QTest::newRow("no number") << "abc" << "7" << 7;
         QTest::newRow("0.4 is below 1") << "0.4" << "7" << 7;
+        // The value does not change, and the text shows it all the same.
+        QTest::newRow("7.0") << "7.0" << "7" << 7;
+        QTest::newRow("07") << "07" << "7" << 7;
+        QTest::newRow("6.7 rounds to the same") << "6.7" << "7" << 7;
     }
     void beatsText() {
         QFETCH(QString, typed);
@@ -361,6 +365,44 @@ private slots:
         Click("optAcidProp_0");
         QTest::mouseClick(beats->upButton(), Qt::LeftButton);
         QCOMPARE(beats->value(), 1);
+    }
+
+    void numberBoxesStepFromWhatWasTyped() {
+        // An arrow or Up/Down while typing: the box's rule first, then the step.
+        Click("optAcidProp_1");
+        auto* beats = c<UpDown>("updBeats");
+        auto* beatsText = c<QLineEdit>("txtBeats");
+        Type("txtBeats", "50", false);
+        QTest::mouseClick(beats->upButton(), Qt::LeftButton);
+        QCOMPARE(beatsText->text(), QString("51"));
+        Type("txtBeats", "0", false);  // out of range: 51 comes back
+        QTest::mouseClick(beats->downButton(), Qt::LeftButton);
+        QCOMPARE(beatsText->text(), QString("50"));
+        Type("txtBeats", "30", false);
+        QTest::keyClick(beatsText, Qt::Key_Up);
+        QTest::keyClick(beatsText, Qt::Key_Up);
+        QCOMPARE(beats->value(), 32);
+        QVERIFY(beatsText->hasFocus());
+        Click("optAcidProp_2");
+        auto* tempoText = c<QLineEdit>("txtTempo");
+        Type("txtTempo", "150", false);
+        QTest::mouseClick(c<UpDown>("updTempo")->upButton(), Qt::LeftButton);
+        QCOMPARE(tempoText->text(), QString("150.001"));
+        Type("txtTempo", "60", false);
+        QTest::keyClick(tempoText, Qt::Key_Down);
+        QCOMPARE(tempoText->text(), QString("60"));
+    }
+
+    void spinButtonsShowTheirFocus() {
+        Click("optAcidProp_2");
+        auto* tempo = c<UpDown>("updTempo");
+        const QImage plain = tempo->grab().toImage();
+        c("txtTempo")->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(c("txtTempo"), Qt::Key_Tab);
+        QVERIFY(tempo->hasFocus());
+        QVERIFY2(tempo->grab().toImage() != plain, "no focus shown");
+        QTest::keyClick(tempo, Qt::Key_Tab);
+        QCOMPARE(tempo->grab().toImage(), plain);
     }
 
     void helpOpensThePageBesideTheProgram() {
