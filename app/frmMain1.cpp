@@ -17,16 +17,19 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -54,6 +57,12 @@ std::string LocalPathBytes(const QUrl& url) {
 
 // A dropped path is taken when it matches "*.wav" in any mix of case.
 bool EndsWithWav(const std::string& path) { return velorizer::MatchesWildcard(path, "*.wav"); }
+
+// The keys that ask for a pop-up menu without a mouse.
+bool IsMenuKey(int key, Qt::KeyboardModifiers shift) {
+    return (key == Qt::Key_Menu && shift == Qt::NoModifier) || (key == Qt::Key_F10 && shift == Qt::ShiftModifier);
+}
+bool IsDeleteKey(int key, Qt::KeyboardModifiers shift) { return key == Qt::Key_Delete && shift == Qt::NoModifier; }
 
 }  // namespace
 
@@ -89,6 +98,7 @@ frmMain1::frmMain1(QWidget* parent)
     mnuFiles_->addAction(ui_->mnuFilesDeleteAll);
 
     ui_->lvwFiles->viewport()->installEventFilter(this);
+    ui_->lvwFiles->installEventFilter(this);
     ui_->txtBeats->installEventFilter(this);
     ui_->txtTempo->installEventFilter(this);
 
@@ -103,13 +113,23 @@ frmMain1::frmMain1(QWidget* parent)
     for (UpDown* spin : {ui_->updBeats, ui_->updTempo})
         connect(spin, &UpDown::arrowPressed, this, [this] { LeaveTextBox(QApplication::focusWidget()); });
     connect(ui_->lvwFiles, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lvwFiles_ItemClick(item); });
+    // Keys, Ctrl+A, a click on empty space and removals change the selection too.
+    QItemSelectionModel* selection = ui_->lvwFiles->selectionModel();
+    connect(selection, &QItemSelectionModel::selectionChanged, this, &frmMain1::PreviewFollowsSelection);
+    // A reset of the list's model drops the selection without saying so.
+    connect(selection->model(), &QAbstractItemModel::modelReset, this, &frmMain1::PreviewFollowsSelection);
     connect(ui_->mnuFilesDelete, &QAction::triggered, this, &frmMain1::mnuFilesDelete_Click);
     connect(ui_->mnuFilesDeleteAll, &QAction::triggered, this, &frmMain1::mnuFilesDeleteAll_Click);
 
     Form_Load();
 }
 
-frmMain1::~frmMain1() = default;
+frmMain1::~frmMain1() {
+    // The list empties itself as it goes, after the buttons it would update.
+    QItemSelectionModel* selection = ui_->lvwFiles->selectionModel();
+    disconnect(selection, nullptr, this, nullptr);
+    disconnect(selection->model(), nullptr, this, nullptr);
+}
 
 QRadioButton* frmMain1::optAcidProp(int index) const {
     return index == 0 ? ui_->optAcidProp_0 : index == 1 ? ui_->optAcidProp_1 : ui_->optAcidProp_2;
@@ -443,23 +463,54 @@ void frmMain1::lvwFiles_ItemClick(QTreeWidgetItem* item) {
     });
 }
 
+void frmMain1::PreviewFollowsSelection() {
+    int rows = 0;
+    for (const QItemSelectionRange& range : ui_->lvwFiles->selectionModel()->selection()) {
+        rows += range.height();
+        if (rows > 1) break;
+    }
+    ui_->cmdPreview->setEnabled(rows == 1);
+}
+
 bool frmMain1::lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos) {
     bool shown = false;
     vx::Proc(kModule, "Sub lvwFiles_MouseDown", [&] {
         const bool ok = ListOK();
         if (button != Qt::RightButton || !ok) return;
-        ui_->mnuFilesDelete->setEnabled(false);
-        QTreeWidget* list = ui_->lvwFiles;
-        for (int i = 0; i < list->topLevelItemCount(); ++i) {
-            if (list->topLevelItem(i)->isSelected()) {
-                ui_->mnuFilesDelete->setEnabled(true);
-                break;
-            }
-        }
         shown = true;
-        mnuFiles_->exec(globalPos);
+        PopUpFilesMenu(globalPos);
     });
     return shown;
+}
+
+void frmMain1::lvwFiles_KeyDown(int key, Qt::KeyboardModifiers shift) {
+    vx::Proc(kModule, "Sub lvwFiles_KeyDown", [&] {
+        // As the pop-up's items: only while the list holds files.
+        if (!ListOK()) return;
+        if (IsDeleteKey(key, shift)) {
+            mnuFilesDelete_Click();
+        } else if (IsMenuKey(key, shift)) {
+            // Under the current row when it is in sight, else at the list's top left corner.
+            QTreeWidget* list = ui_->lvwFiles;
+            const QRect view = list->viewport()->rect();
+            const QRect row = list->visualRect(list->currentIndex());
+            QPoint at = view.topLeft();
+            if (row.isValid() && view.intersects(row)) at = QPoint(std::clamp(row.left() + 16, 0, view.right()), row.bottom());
+            PopUpFilesMenu(list->viewport()->mapToGlobal(at));
+        }
+    });
+}
+
+void frmMain1::PopUpFilesMenu(const QPoint& globalPos) {
+    ui_->mnuFilesDelete->setEnabled(false);
+    QTreeWidget* list = ui_->lvwFiles;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        if (list->topLevelItem(i)->isSelected()) {
+            ui_->mnuFilesDelete->setEnabled(true);
+            break;
+        }
+    }
+    mnuFiles_->exec(globalPos);
 }
 
 void frmMain1::mnuFilesDelete_Click() {
@@ -511,6 +562,18 @@ bool frmMain1::eventFilter(QObject* watched, QEvent* event) {
             }
             default: break;
         }
+    } else if (watched == ui_->lvwFiles) {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (IsDeleteKey(key->key(), key->modifiers()) || IsMenuKey(key->key(), key->modifiers())) {
+                lvwFiles_KeyDown(key->key(), key->modifiers());
+                return true;
+            }
+        }
+        // The window system follows the menu key with a request of its own: the key has done it.
+        if (event->type() == QEvent::ContextMenu &&
+            static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard)
+            return true;
     } else if (event->type() == QEvent::KeyPress && (watched == ui_->txtBeats || watched == ui_->txtTempo)) {
         // Up and Down in a number box do what its arrows do, the typed text first.
         const int key = static_cast<QKeyEvent*>(event)->key();

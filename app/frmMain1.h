@@ -82,6 +82,11 @@ private:
     void ShowFiles_File(const std::string& path);
     void lvwFiles_ItemClick(QTreeWidgetItem* item);
     bool lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos);
+    // Delete, and the menu key or Shift+F10; called only for those keys.
+    void lvwFiles_KeyDown(int key, Qt::KeyboardModifiers shift);
+    void PopUpFilesMenu(const QPoint& globalPos);
+    // "&Preview" is there exactly while one row is selected.
+    void PreviewFollowsSelection();
     void mnuFilesDelete_Click();
     void mnuFilesDeleteAll_Click();
 
