@@ -27,6 +27,10 @@ if(VELORIZER_GUI)
   velorizer_qttest(test_desktop_window desktop/MainWindowTest.cpp)
   velorizer_qttest(test_desktop_list desktop/FileListTest.cpp)
   velorizer_qttest(test_desktop_run desktop/BatchRunTest.cpp TIMEOUT 120)
+  # The questions again on a screen that does not start at the origin, with window frames.
+  add_test(NAME test_desktop_run_offset_screen COMMAND test_desktop_run confirmationDialog aLongQuestionFitsOnTheScreen)
+  set_tests_properties(test_desktop_run_offset_screen PROPERTIES TIMEOUT 60 LABELS app ENVIRONMENT
+    "QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/desktop/offset-screen.json;LC_ALL=C.UTF-8")
   velorizer_qttest(test_desktop_e2e desktop/EndToEndTest.cpp TIMEOUT 120)
   if(NOT VELORIZER_FUZZ)
     add_dependencies(test_desktop_e2e velorize)
