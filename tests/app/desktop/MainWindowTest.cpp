@@ -405,6 +405,24 @@ private slots:
         QCOMPARE(tempo->grab().toImage(), plain);
     }
 
+    void accessKeysAsTheHelpDescribes() {
+        // "&Loop" and "C&lose" share Alt+L: it only moves the focus between the two.
+        bool ended = false;
+        frmMain1::SetEndProgram([&] { ended = true; });
+        QSet<QWidget*> focused;
+        for (int i = 0; i < 2; ++i) {
+            QTest::keyClick(w_, Qt::Key_L, Qt::AltModifier);
+            focused << QApplication::focusWidget();
+        }
+        QCOMPARE(focused, QSet<QWidget*>({c("optAcidProp_1"), c("cmdClose")}));
+        QTest::qWait(200);  // longer than a button's animated click
+        QVERIFY(c<QRadioButton>("optAcidProp_0")->isChecked() && !ended);
+        frmMain1::SetEndProgram([] {});
+        // A letter of its own chooses.
+        QTest::keyClick(w_, Qt::Key_D, Qt::AltModifier);
+        QTRY_VERIFY(c<QRadioButton>("optAcidProp_2")->isChecked());
+    }
+
     void helpOpensThePageBesideTheProgram() {
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler("file", &recorder, "open");
