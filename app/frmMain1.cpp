@@ -74,9 +74,9 @@ frmMain1::frmMain1(QWidget* parent)
       ui_(new Ui::frmMain1), working_(new frmWorking) {
     velorizer::InitResources();
     ui_->setupUi(this);
-    setWindowIcon(QIcon(":/velorizer/velorizer-32.png"));
-    ImageList1.insert("folder", QIcon(":/velorizer/folder-16.png"));
-    ImageList1.insert("wave", QIcon(":/velorizer/wave-16.png"));
+    setWindowIcon(velorizer::ProgramImage("velorizer"));
+    ImageList1.insert("folder", velorizer::ProgramImage("folder"));
+    ImageList1.insert("wave", velorizer::ProgramImage("wave"));
 
     ui_->updBeats->setMinimum(1);
     ui_->updBeats->setMaximum(10000);

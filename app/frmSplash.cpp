@@ -8,6 +8,7 @@
 #include "ui_frmSplash.h"
 
 #include <QCloseEvent>
+#include <QIcon>
 #include <QTimer>
 
 namespace {
@@ -21,6 +22,11 @@ frmSplash::frmSplash(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     // Shown by window managers that give a splash window a title or a task bar entry.
     setWindowTitle(QString::fromUtf8(vb::AppInfo::Title));
+    // The picture in the resolution this screen draws it at.
+    QIcon picture;
+    for (const QSize size : {QSize(400, 200), QSize(600, 300), QSize(800, 400)})
+        picture.addFile(QString(":/velorizer/splash-%1x%2.png").arg(size.width()).arg(size.height()), size);
+    ui_->Image1->setPixmap(picture.pixmap(ui_->Image1->size(), devicePixelRatioF()));
     QFont version("Arial");
     version.setPointSizeF(9.75);
     version.setBold(true);

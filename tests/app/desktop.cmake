@@ -32,6 +32,14 @@ if(VELORIZER_GUI)
   set_tests_properties(test_desktop_run_offset_screen PROPERTIES TIMEOUT 60 LABELS app ENVIRONMENT
     "QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/desktop/offset-screen.json;LC_ALL=C.UTF-8")
   velorizer_qttest(test_desktop_e2e desktop/EndToEndTest.cpp TIMEOUT 120)
+  # The same windows on screens scaled by 1, 1.5 and 2.
+  velorizer_qttest(test_desktop_scaling desktop/ScalingTest.cpp)
+  set_tests_properties(test_desktop_scaling PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;QT_SCALE_FACTOR=1")
+  foreach(scale 1.5 2)
+    add_test(NAME test_desktop_scaling_${scale} COMMAND test_desktop_scaling)
+    set_tests_properties(test_desktop_scaling_${scale} PROPERTIES TIMEOUT 60 LABELS app
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;QT_SCALE_FACTOR=${scale}")
+  endforeach()
   if(NOT VELORIZER_FUZZ)
     add_dependencies(test_desktop_e2e velorize)
   endif()

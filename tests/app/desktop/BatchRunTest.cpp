@@ -34,6 +34,15 @@ namespace {
 
 std::vector<uint8_t> Bytes(const std::string& path) { return testsupport::ReadBytes(path); }
 
+// What a title bar needs for a caption: the text in a bold 11 pt title font,
+// and an icon and three buttons of 24 pixels with a little space around them.
+int CaptionRoom(const QString& caption) {
+    QFont font = QApplication::font();
+    font.setBold(true);
+    font.setPointSize(11);
+    return QFontMetrics(font).horizontalAdvance(caption) + 4 * 24 + 16;
+}
+
 QString WithoutBlanks(QString text) { return text.remove(QRegularExpression("\\s")); }
 
 // The engine's user interface of the desktop, except that showing a message
@@ -111,6 +120,7 @@ class BatchRunTest : public QObject {
             auto* box = qobject_cast<QMessageBox*>(modal);
             if (box && (box->icon() != QMessageBox::Information || box->windowTitle() != "Ostrelco Velorizer"))
                 *text += " (wrong icon or title)";
+            if (box && box->frameGeometry().width() < CaptionRoom(box->windowTitle())) *text += " (caption cut)";
             PressOk(modal);
         };
     }
