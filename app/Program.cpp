@@ -2,6 +2,7 @@
 
 #include "AppInfo.h"
 #include "VexlorQtHost.h"
+#include "WavePlayer.h"
 #include "frmSplash.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@ namespace velorizer {
 namespace {
 const char* const kDesktopEntry = "com.ostrelco.Velorizer";
 }
+
+void SetUpProcess() { WavePlayer::NameInMixer("Velorizer", kDesktopEntry); }
 
 void InitResources() {
     static const bool done = (InitVelorizerResources(), true);

@@ -7,6 +7,10 @@ class frmSplash;
 
 namespace velorizer {
 
+// Before the QApplication, while the process has one thread: what the
+// environment must tell the libraries before they first look (the name the
+// sound mixer shows for the preview).
+void SetUpProcess();
 // Makes the pictures and icons of the program's resources available; any number of calls.
 void InitResources();
 // One of the program's square pictures ("velorizer", "wave", "folder") in every

@@ -4,6 +4,7 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    velorizer::SetUpProcess();
     QApplication app(argc, argv);
     velorizer::SetUpApplication(app);
     velorizer::StartProgram();
