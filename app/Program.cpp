@@ -2,9 +2,11 @@
 
 #include "AppInfo.h"
 #include "VexlorQtHost.h"
+#include "WavePlayer.h"
 #include "frmSplash.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QIcon>
 
 // Outside any namespace, as the resource initialiser must be.
@@ -12,9 +14,24 @@ static void InitVelorizerResources() { Q_INIT_RESOURCE(velorizer); }
 
 namespace velorizer {
 
+namespace {
+const char* const kDesktopEntry = "com.ostrelco.Velorizer";
+}
+
+void SetUpProcess() { WavePlayer::NameInMixer("Velorizer", kDesktopEntry); }
+
 void InitResources() {
     static const bool done = (InitVelorizerResources(), true);
     (void)done;
+}
+
+QIcon ProgramImage(const char* name) {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString file = QString(":/velorizer/%1-%2.png").arg(QLatin1String(name)).arg(size);
+        if (QFile::exists(file)) icon.addFile(file, QSize(size, size));
+    }
+    return icon;
 }
 
 void SetUpApplication(QApplication& app) {
@@ -22,11 +39,12 @@ void SetUpApplication(QApplication& app) {
     app.setApplicationName(QString::fromUtf8(vb::AppInfo::Title));
     app.setOrganizationName(QString::fromUtf8(vb::AppInfo::CompanyName));
     app.setApplicationVersion(QString("%1.%2.0.%3").arg(vb::AppInfo::Major()).arg(vb::AppInfo::Minor()).arg(vb::AppInfo::Revision()));
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QString(":/velorizer/velorizer-%1.png").arg(size), QSize(size, size));
-    app.setWindowIcon(icon);
-    // The layout is fixed in pixels: a small sans serif keeps every caption inside its control.
+    app.setWindowIcon(ProgramImage("velorizer"));
+    // Desktops find the program's entry, and with it its icon, by this name.
+    app.setDesktopFileName(kDesktopEntry);
+    // The layout is fixed in pixels and drawn for Arial's widths (Liberation Sans
+    // on Debian). A wider font fits only while hinting narrows it: on a scaled
+    // screen, unhinted, its captions would be cut.
     QFont font("Arial");
     font.setPointSizeF(8.25);
     app.setFont(font);

@@ -1,7 +1,7 @@
 #pragma once
 // A spin button: two small arrow buttons that step an integer value within a
-// range. With a buddy line edit it writes every new value into it, as an
-// integer, without help from its owner.
+// range. With a buddy line edit it writes every value it is given into it, as
+// an integer, without help from its owner.
 
 #include <QWidget>
 
@@ -25,7 +25,8 @@ public:
     void setMinimum(int v);
     void setMaximum(int v);
     void setIncrement(int v) { step_ = v > 0 ? v : 1; }
-    // Values outside the range are brought to its nearest end.
+    // Values outside the range are brought to its nearest end. The buddy shows
+    // the value afterwards even when it did not change.
     void setValue(int v);
     void setBuddy(QLineEdit* buddy);
 
@@ -37,14 +38,20 @@ public:
 
 signals:
     void valueChanged(int value);
+    // An arrow is pressed, before it steps: the arrows take no focus, so a text
+    // box being typed into is still waiting for its lost-focus rule.
+    void arrowPressed();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QToolButton* up_;
     QToolButton* down_;
+    QWidget* focusFrame_;
     QLineEdit* buddy_ = nullptr;
     int value_ = 0;
     int min_ = 0;

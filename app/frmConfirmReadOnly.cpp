@@ -7,6 +7,8 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTextLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -27,6 +29,11 @@ frmConfirmReadOnly::frmConfirmReadOnly(QWidget* parent)
     }
     ui_->cmdConfirm_0->setDefault(true);
     setModal(true);
+    // A file name may hold anything, angle brackets too.
+    ui_->lblMessage->setTextFormat(Qt::PlainText);
+    labelHeight_ = ui_->lblMessage->height();
+    buttonsTop_ = ui_->cmdConfirm_0->y();
+    designHeight_ = height();
 }
 
 frmConfirmReadOnly::~frmConfirmReadOnly() = default;
@@ -40,9 +47,17 @@ int32_t frmConfirmReadOnly::Result() {
 }
 
 void frmConfirmReadOnly::SetMessage(const QString& message) {
+    shown_ = message;
+    for (QChar& c : shown_) {
+        if (c.unicode() < 0x20) c = QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7F) c = QChar(0x2421);
+    }
     QLabel* label = ui_->lblMessage;
-    label->setText(message);
-    label->resize(label->sizeHint().width(), label->height());
+    label->setText(shown_);
+    label->setToolTip(QString());
+    label->resize(label->sizeHint().width(), labelHeight_);
+    for (QPushButton* button : cmdConfirm_) button->move(button->x(), buttonsTop_);
+    setFixedHeight(designHeight_);
 }
 
 void frmConfirmReadOnly::cmdConfirm_Click(int index) {
@@ -54,6 +69,7 @@ void frmConfirmReadOnly::cmdConfirm_Click(int index) {
 
 void frmConfirmReadOnly::Form_Activate() {
     vx::Proc(kModule, "Sub Form_Activate", [&] {
+        SetMessage(shown_);  // one line again: an earlier activation may have wrapped it
         const double twips = TwipsPerPixelX(this);
         const QLabel* label = ui_->lblMessage;
         const QPushButton* first = ui_->cmdConfirm_0;
@@ -65,9 +81,50 @@ void frmConfirmReadOnly::Form_Activate() {
         const int frameExtra = frameGeometry().width() - width();
         setFixedWidth(outer - frameExtra);
         QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-        const int screenWidth = screen ? screen->geometry().width() : outer;
-        move((screenWidth - outer) / 2, frameGeometry().y());
+        const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, outer, frameGeometry().height());
+        if (outer > area.width()) FitOnScreen(area);
+        const QRect frame = frameGeometry();
+        const int top = std::clamp(frame.y(), area.y(), std::max(area.y(), area.bottom() + 1 - frame.height()));
+        move(area.x() + (area.width() - frame.width()) / 2, top);
     });
+}
+
+void frmConfirmReadOnly::FitOnScreen(const QRect& area) {
+    QLabel* label = ui_->lblMessage;
+    const int frameWidth = frameGeometry().width() - width();
+    const int frameHeight = frameGeometry().height() - height();
+    const int margin = 20;  // pixels right of the text, as for a message that fits
+    const int lineWidth = area.width() - frameWidth - label->x() - margin;
+    QTextLayout layout(shown_, label->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(lineWidth);
+        lines << shown_.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    // As many lines as the screen holds above the buttons, measured as the label measures them.
+    const QFontMetrics metrics(label->font());
+    const QRect bounds(0, 0, lineWidth, 1 << 20);
+    const int one = metrics.boundingRect(bounds, Qt::AlignLeft | Qt::AlignTop, "X").height();
+    const int step = std::max(1, metrics.boundingRect(bounds, Qt::AlignLeft | Qt::AlignTop, "X\nX").height() - one);
+    const int room = area.height() - frameHeight - (designHeight_ - labelHeight_);
+    const int fit = std::max(1, 1 + (room - one) / step);
+    if (lines.size() > fit) {
+        const QString last = lines.last();
+        lines = lines.mid(0, fit - 1);
+        lines << metrics.elidedText(QChar(0x2026) + last, Qt::ElideLeft, lineWidth);
+        label->setToolTip(shown_);
+    }
+    label->setText(lines.join('\n'));
+    const QSize size = label->sizeHint();
+    label->resize(std::min(size.width(), lineWidth), std::max(size.height(), labelHeight_));
+    const int grown = label->height() - labelHeight_;
+    for (QPushButton* button : cmdConfirm_) button->move(button->x(), buttonsTop_ + grown);
+    setFixedSize(label->x() + label->width() + margin, designHeight_ + grown);
 }
 
 bool frmConfirmReadOnly::event(QEvent* e) {

@@ -20,7 +20,8 @@ public:
 
     // The last answer chosen: 1 Yes, 3 Yes to All, 2 No, -1 Cancel, 0 none yet.
     int32_t Result();
-    // Puts the caller's message in the one-line label, which takes its text's width.
+    // Puts the caller's message in the one-line label, which takes its text's
+    // width. Control characters show as their visible symbols.
     void SetMessage(const QString& message);
 
     QLabel* lblMessage() const;
@@ -37,6 +38,14 @@ protected:
 private:
     void cmdConfirm_Click(int index);
     void Form_Activate();
+    // A message too long for the screen wraps, down to as many lines as the
+    // screen holds; what still does not fit is left out in the middle.
+    void FitOnScreen(const QRect& area);
+
+    QString shown_;  // the message as the one-line label shows it
+    int labelHeight_ = 0;
+    int buttonsTop_ = 0;
+    int designHeight_ = 0;
 
     std::unique_ptr<Ui::frmConfirmReadOnly> ui_;
     std::array<QPushButton*, 4> cmdConfirm_{};

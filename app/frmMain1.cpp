@@ -17,15 +17,19 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +61,12 @@ std::string LocalPathBytes(const QUrl& url) {
 // A dropped path is taken when it matches "*.wav" in any mix of case.
 bool EndsWithWav(const std::string& path) { return velorizer::MatchesWildcard(path, "*.wav"); }
 
+// The keys that ask for a pop-up menu without a mouse.
+bool IsMenuKey(int key, Qt::KeyboardModifiers shift) {
+    return (key == Qt::Key_Menu && shift == Qt::NoModifier) || (key == Qt::Key_F10 && shift == Qt::ShiftModifier);
+}
+bool IsDeleteKey(int key, Qt::KeyboardModifiers shift) { return key == Qt::Key_Delete && shift == Qt::NoModifier; }
+
 }  // namespace
 
 void frmMain1::SetEndProgram(std::function<void()> end) { EndProgram() = std::move(end); }
@@ -67,9 +77,9 @@ frmMain1::frmMain1(QWidget* parent)
       ui_(new Ui::frmMain1), working_(new frmWorking) {
     velorizer::InitResources();
     ui_->setupUi(this);
-    setWindowIcon(QIcon(":/velorizer/velorizer-32.png"));
-    ImageList1.insert("folder", QIcon(":/velorizer/folder-16.png"));
-    ImageList1.insert("wave", QIcon(":/velorizer/wave-16.png"));
+    setWindowIcon(velorizer::ProgramImage("velorizer"));
+    ImageList1.insert("folder", velorizer::ProgramImage("folder"));
+    ImageList1.insert("wave", velorizer::ProgramImage("wave"));
 
     ui_->updBeats->setMinimum(1);
     ui_->updBeats->setMaximum(10000);
@@ -91,6 +101,7 @@ frmMain1::frmMain1(QWidget* parent)
     mnuFiles_->addAction(ui_->mnuFilesDeleteAll);
 
     ui_->lvwFiles->viewport()->installEventFilter(this);
+    ui_->lvwFiles->installEventFilter(this);
     ui_->txtBeats->installEventFilter(this);
     ui_->txtTempo->installEventFilter(this);
 
@@ -102,14 +113,26 @@ frmMain1::frmMain1(QWidget* parent)
     for (int i = 0; i < 3; ++i) connect(options[i], &QRadioButton::clicked, this, [this, i] { optAcidProp_Click(i); });
     connect(ui_->chkTempo, &QCheckBox::clicked, this, &frmMain1::chkTempo_Click);
     connect(ui_->updTempo, &UpDown::valueChanged, this, &frmMain1::updTempo_Change);
+    for (UpDown* spin : {ui_->updBeats, ui_->updTempo})
+        connect(spin, &UpDown::arrowPressed, this, [this] { LeaveTextBox(QApplication::focusWidget()); });
     connect(ui_->lvwFiles, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lvwFiles_ItemClick(item); });
+    // Keys, Ctrl+A, a click on empty space and removals change the selection too.
+    QItemSelectionModel* selection = ui_->lvwFiles->selectionModel();
+    connect(selection, &QItemSelectionModel::selectionChanged, this, &frmMain1::PreviewFollowsSelection);
+    // A reset of the list's model drops the selection without saying so.
+    connect(selection->model(), &QAbstractItemModel::modelReset, this, &frmMain1::PreviewFollowsSelection);
     connect(ui_->mnuFilesDelete, &QAction::triggered, this, &frmMain1::mnuFilesDelete_Click);
     connect(ui_->mnuFilesDeleteAll, &QAction::triggered, this, &frmMain1::mnuFilesDeleteAll_Click);
 
     Form_Load();
 }
 
-frmMain1::~frmMain1() = default;
+frmMain1::~frmMain1() {
+    // The list empties itself as it goes, after the buttons it would update.
+    QItemSelectionModel* selection = ui_->lvwFiles->selectionModel();
+    disconnect(selection, nullptr, this, nullptr);
+    disconnect(selection->model(), nullptr, this, nullptr);
+}
 
 QRadioButton* frmMain1::optAcidProp(int index) const {
     return index == 0 ? ui_->optAcidProp_0 : index == 1 ? ui_->optAcidProp_1 : ui_->optAcidProp_2;
@@ -329,6 +352,11 @@ void frmMain1::updTempo_Change() {
     vx::Proc(kModule, "Sub updTempo_Change", [&] { ui_->txtTempo->setText(panel::TempoText(ui_->updTempo->value())); });
 }
 
+void frmMain1::LeaveTextBox(QObject* box) {
+    if (box == ui_->txtBeats) txtBeats_LostFocus();
+    else if (box == ui_->txtTempo) txtTempo_LostFocus();
+}
+
 // ---- File list -------------------------------------------------------------
 
 void frmMain1::ListviewReset() {
@@ -440,23 +468,54 @@ void frmMain1::lvwFiles_ItemClick(QTreeWidgetItem* item) {
     });
 }
 
+void frmMain1::PreviewFollowsSelection() {
+    int rows = 0;
+    for (const QItemSelectionRange& range : ui_->lvwFiles->selectionModel()->selection()) {
+        rows += range.height();
+        if (rows > 1) break;
+    }
+    ui_->cmdPreview->setEnabled(rows == 1);
+}
+
 bool frmMain1::lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos) {
     bool shown = false;
     vx::Proc(kModule, "Sub lvwFiles_MouseDown", [&] {
         const bool ok = ListOK();
         if (button != Qt::RightButton || !ok) return;
-        ui_->mnuFilesDelete->setEnabled(false);
-        QTreeWidget* list = ui_->lvwFiles;
-        for (int i = 0; i < list->topLevelItemCount(); ++i) {
-            if (list->topLevelItem(i)->isSelected()) {
-                ui_->mnuFilesDelete->setEnabled(true);
-                break;
-            }
-        }
         shown = true;
-        mnuFiles_->exec(globalPos);
+        PopUpFilesMenu(globalPos);
     });
     return shown;
+}
+
+void frmMain1::lvwFiles_KeyDown(int key, Qt::KeyboardModifiers shift) {
+    vx::Proc(kModule, "Sub lvwFiles_KeyDown", [&] {
+        // As the pop-up's items: only while the list holds files.
+        if (!ListOK()) return;
+        if (IsDeleteKey(key, shift)) {
+            mnuFilesDelete_Click();
+        } else if (IsMenuKey(key, shift)) {
+            // Under the current row when it is in sight, else at the list's top left corner.
+            QTreeWidget* list = ui_->lvwFiles;
+            const QRect view = list->viewport()->rect();
+            const QRect row = list->visualRect(list->currentIndex());
+            QPoint at = view.topLeft();
+            if (row.isValid() && view.intersects(row)) at = QPoint(std::clamp(row.left() + 16, 0, view.right()), row.bottom());
+            PopUpFilesMenu(list->viewport()->mapToGlobal(at));
+        }
+    });
+}
+
+void frmMain1::PopUpFilesMenu(const QPoint& globalPos) {
+    ui_->mnuFilesDelete->setEnabled(false);
+    QTreeWidget* list = ui_->lvwFiles;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        if (list->topLevelItem(i)->isSelected()) {
+            ui_->mnuFilesDelete->setEnabled(true);
+            break;
+        }
+    }
+    mnuFiles_->exec(globalPos);
 }
 
 void frmMain1::mnuFilesDelete_Click() {
@@ -507,6 +566,28 @@ bool frmMain1::eventFilter(QObject* watched, QEvent* event) {
                 return lvwFiles_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
             }
             default: break;
+        }
+    } else if (watched == ui_->lvwFiles) {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (IsDeleteKey(key->key(), key->modifiers()) || IsMenuKey(key->key(), key->modifiers())) {
+                lvwFiles_KeyDown(key->key(), key->modifiers());
+                return true;
+            }
+        }
+        // The window system follows the menu key with a request of its own: the key has done it.
+        if (event->type() == QEvent::ContextMenu &&
+            static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard)
+            return true;
+    } else if (event->type() == QEvent::KeyPress && (watched == ui_->txtBeats || watched == ui_->txtTempo)) {
+        // Up and Down in a number box do what its arrows do, the typed text first.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            UpDown* spin = watched == ui_->txtBeats ? ui_->updBeats : ui_->updTempo;
+            LeaveTextBox(watched);
+            if (key == Qt::Key_Up) spin->stepUp();
+            else spin->stepDown();
+            return true;
         }
     } else if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();

@@ -74,11 +74,19 @@ private:
     void txtBeats_LostFocus();
     void txtTempo_LostFocus();
     void updTempo_Change();
+    // Runs the lost-focus rule of this text box (if it is one), as a move of the
+    // focus would: for the arrows and keys that step a value without one.
+    void LeaveTextBox(QObject* box);
 
     void lvwFiles_OLEDragDrop(const QMimeData* data);
     void ShowFiles_File(const std::string& path);
     void lvwFiles_ItemClick(QTreeWidgetItem* item);
     bool lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos);
+    // Delete, and the menu key or Shift+F10; called only for those keys.
+    void lvwFiles_KeyDown(int key, Qt::KeyboardModifiers shift);
+    void PopUpFilesMenu(const QPoint& globalPos);
+    // "&Preview" is there exactly while one row is selected.
+    void PreviewFollowsSelection();
     void mnuFilesDelete_Click();
     void mnuFilesDeleteAll_Click();
 

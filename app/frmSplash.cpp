@@ -7,6 +7,8 @@
 #include "frmMain1.h"
 #include "ui_frmSplash.h"
 
+#include <QCloseEvent>
+#include <QIcon>
 #include <QTimer>
 
 namespace {
@@ -18,6 +20,13 @@ frmSplash::frmSplash(QWidget* parent)
     velorizer::InitResources();
     ui_->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // Shown by window managers that give a splash window a title or a task bar entry.
+    setWindowTitle(QString::fromUtf8(vb::AppInfo::Title));
+    // The picture in the resolution this screen draws it at.
+    QIcon picture;
+    for (const QSize size : {QSize(400, 200), QSize(600, 300), QSize(800, 400)})
+        picture.addFile(QString(":/velorizer/splash-%1x%2.png").arg(size.width()).arg(size.height()), size);
+    ui_->Image1->setPixmap(picture.pixmap(ui_->Image1->size(), devicePixelRatioF()));
     QFont version("Arial");
     version.setPointSizeF(9.75);
     version.setBold(true);
@@ -52,6 +61,15 @@ void frmSplash::Timer1_Timer() {
         // Constructing the main window runs its whole load sequence first.
         auto* main = new frmMain1;
         main->show();
+        unloading_ = true;
         close();  // unloading the splash window also ends its timer
     });
+}
+
+// The splash stays its three seconds whatever the user does: a close request
+// from the window manager would take the timer, and the main window with it,
+// and leave the program running without a window.
+void frmSplash::closeEvent(QCloseEvent* event) {
+    if (unloading_) event->accept();
+    else event->ignore();
 }

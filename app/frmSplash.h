@@ -16,10 +16,14 @@ public:
 
     QTimer* Timer1() const { return timer1_; }
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void Form_Load();
     void Timer1_Timer();
 
     std::unique_ptr<Ui::frmSplash> ui_;
     QTimer* timer1_;
+    bool unloading_ = false;
 };

@@ -1,11 +1,27 @@
 #!/usr/bin/env bash
-# Starts the desktop program as built under a virtual display and saves what a
-# new user sees into docs/screenshots/: the splash, the main window with files
-# listed, the confirmation dialog over the progress window, the progress window.
+# Starts the desktop program as built under a virtual display with a window
+# manager, and saves what a new user sees into docs/screenshots/: the splash,
+# the main window with files listed, the confirmation dialog over the progress
+# window, a question about a long path, the progress window and the closing
+# message; then the splash and the main window on screens scaled by 1.5 and 2.
 # Usage: scripts/screenshots.sh [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
 cmake --build "$BUILD" -j2 --target desktop_screenshots velorun
 mkdir -p docs/screenshots
-xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$BUILD/bin/desktop_screenshots" "$PWD/docs/screenshots"
+
+# shoot SCALE SCREEN [PREFIX]
+shoot() {
+    QT_SCALE_FACTOR=$1 xvfb-run -a -s "-screen 0 $2 -dpi 96" bash -c '
+        openbox --sm-disable >/dev/null 2>&1 &
+        wm=$!
+        sleep 1
+        status=0
+        "$@" || status=$?
+        kill $wm
+        exit $status' shoot "$BUILD/bin/desktop_screenshots" "$PWD/docs/screenshots" ${3:+"$3"}
+}
+shoot 1 1024x768x24
+shoot 1.5 1600x1200x24 scale-1.5
+shoot 2 2048x1536x24 scale-2

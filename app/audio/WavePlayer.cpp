@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace velorizer {
 
@@ -221,6 +222,13 @@ bool WavePlayer::Play(const std::string& path) {
         d.exitHookSet = true;
     }
     return true;
+}
+
+// Qt names its sound server connection after nothing of ours; the sound server
+// library takes these from the environment when it connects, over Qt's names.
+void WavePlayer::NameInMixer(const std::string& name, const std::string& iconName) {
+    ::setenv("PULSE_PROP_OVERRIDE_application.name", name.c_str(), 0);
+    ::setenv("PULSE_PROP_OVERRIDE_application.icon_name", iconName.c_str(), 0);
 }
 
 void WavePlayer::Stop() { impl_->Release(); }

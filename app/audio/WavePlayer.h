@@ -23,6 +23,11 @@ public:
     void Stop();
     bool IsPlaying() const;
 
+    // How the sound mixer lists the program's sound: its name and the icon
+    // name of its desktop entry. Changes the environment, so call it before
+    // any other thread runs; what the user has set there already is kept.
+    static void NameInMixer(const std::string& name, const std::string& iconName);
+
     // Why the last Play returned false, for logs; empty after a successful one.
     const std::string& LastFailure() const;
 

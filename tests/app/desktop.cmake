@@ -28,7 +28,19 @@ if(VELORIZER_GUI)
   velorizer_qttest(test_desktop_list desktop/FileListTest.cpp)
   velorizer_qttest(test_desktop_run desktop/BatchRunTest.cpp TIMEOUT 120)
   add_dependencies(test_desktop_run vexlor-monitor)
+  # The questions again on a screen that does not start at the origin, with window frames.
+  add_test(NAME test_desktop_run_offset_screen COMMAND test_desktop_run confirmationDialog aLongQuestionFitsOnTheScreen)
+  set_tests_properties(test_desktop_run_offset_screen PROPERTIES TIMEOUT 60 LABELS app ENVIRONMENT
+    "QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/desktop/offset-screen.json;LC_ALL=C.UTF-8")
   velorizer_qttest(test_desktop_e2e desktop/EndToEndTest.cpp TIMEOUT 120)
+  # The same windows on screens scaled by 1, 1.5 and 2.
+  velorizer_qttest(test_desktop_scaling desktop/ScalingTest.cpp)
+  set_tests_properties(test_desktop_scaling PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;QT_SCALE_FACTOR=1")
+  foreach(scale 1.5 2)
+    add_test(NAME test_desktop_scaling_${scale} COMMAND test_desktop_scaling)
+    set_tests_properties(test_desktop_scaling_${scale} PROPERTIES TIMEOUT 60 LABELS app
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;QT_SCALE_FACTOR=${scale}")
+  endforeach()
   if(NOT VELORIZER_FUZZ)
     add_dependencies(test_desktop_e2e velorize)
   endif()
@@ -38,6 +50,10 @@ if(VELORIZER_GUI)
   target_link_libraries(desktop_close_helper PRIVATE velorizer_app Qt6::Test)
   velorizer_target_defaults(desktop_close_helper)
   add_dependencies(test_desktop_window desktop_close_helper)
+
+  # The splash's close request, sent to the program as built on a real X server.
+  add_test(NAME test_desktop_splash_close COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/desktop/splash-close.sh $<TARGET_FILE:velorun>)
+  set_tests_properties(test_desktop_splash_close PROPERTIES TIMEOUT 60 LABELS app)
 
   # Not a test: scripts/screenshots.sh runs it under a virtual display.
   add_executable(desktop_screenshots desktop/ScreenshotDriver.cpp)

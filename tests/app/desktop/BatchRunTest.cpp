@@ -25,6 +25,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -37,6 +39,17 @@ using testsupport::TempDir;
 namespace {
 
 std::vector<uint8_t> Bytes(const std::string& path) { return testsupport::ReadBytes(path); }
+
+// What a title bar needs for a caption: the text in a bold 11 pt title font,
+// and an icon and three buttons of 24 pixels with a little space around them.
+int CaptionRoom(const QString& caption) {
+    QFont font = QApplication::font();
+    font.setBold(true);
+    font.setPointSize(11);
+    return QFontMetrics(font).horizontalAdvance(caption) + 4 * 24 + 16;
+}
+
+QString WithoutBlanks(QString text) { return text.remove(QRegularExpression("\\s")); }
 
 // The engine's user interface of the desktop, except that showing a message
 // fails: an unexpected run-time error in the middle of a run.
@@ -113,6 +126,7 @@ class BatchRunTest : public QObject {
             auto* box = qobject_cast<QMessageBox*>(modal);
             if (box && (box->icon() != QMessageBox::Information || box->windowTitle() != "Ostrelco Velorizer"))
                 *text += " (wrong icon or title)";
+            if (box && box->frameGeometry().width() < CaptionRoom(box->windowTitle())) *text += " (caption cut)";
             PressOk(modal);
         };
     }
@@ -293,12 +307,13 @@ private slots:
         int32_t answer = 0;
         QRect frame;
         QStringList tabOrder;
-        int screenWidth = 0;
+        QRect area;
         WhenModal([&](QWidget* m) {
             auto* d = qobject_cast<frmConfirmReadOnly*>(m);
             QVERIFY(d);
+            QVERIFY(QTest::qWaitForWindowActive(d));
             frame = d->frameGeometry();
-            screenWidth = d->screen()->geometry().width();
+            area = d->screen()->availableGeometry();
             QWidget* f = d->cmdConfirm(0);
             for (int i = 0; i < 4; ++i, f = f->nextInFocusChain()) {
                 while (!qobject_cast<QPushButton*>(f)) f = f->nextInFocusChain();
@@ -310,7 +325,7 @@ private slots:
         answer = velorizer::GetConfirmReadOnly("Short", "Replace it?");
         QCOMPARE(answer, 1);
         QCOMPARE(frame.width(), 7005 / 15);
-        QCOMPARE(frame.x(), (screenWidth - frame.width()) / 2);
+        QCOMPARE(frame.x(), area.x() + (area.width() - frame.width()) / 2);
         QCOMPARE(tabOrder, (QStringList{"&Yes", "Yes to &All", "Cancel", "&No"}));
         QVERIFY(trace.Saw("->velorize : Function GetConfirmReadOnly"));
         QVERIFY(trace.Saw("->CRO : Sub Form_Activate"));
@@ -324,6 +339,7 @@ private slots:
         WhenModal([&](QWidget* m) {
             auto* d = qobject_cast<frmConfirmReadOnly*>(m);
             QVERIFY(d);
+            QVERIFY(QTest::qWaitForWindowActive(d));
             caption = d->windowTitle();
             labelRight = d->lblMessage()->geometry().right() + 1;
             frame = d->frameGeometry();
@@ -333,7 +349,7 @@ private slots:
         QCOMPARE(caption, QString("Confirm Velorizing"));
         QVERIFY(labelRight > 7005 / 15);
         QCOMPARE(frame.width(), labelRight + 20);
-        QCOMPARE(frame.x(), (screenWidth - frame.width()) / 2);
+        QCOMPARE(frame.x(), area.x() + (area.width() - frame.width()) / 2);
 
         // Yes to All, then a question closed from its frame: Cancel, not the earlier answer.
         WhenModal([](QWidget* m) { QTest::mouseClick(qobject_cast<frmConfirmReadOnly*>(m)->cmdConfirm(1), Qt::LeftButton); });
@@ -345,8 +361,50 @@ private slots:
         });
         QCOMPARE(velorizer::GetConfirmReadOnly("t", "second"), -1);
         QCOMPARE(secondText, QString("second"));
-        WhenModal([](QWidget* m) { QTest::mouseClick(qobject_cast<frmConfirmReadOnly*>(m)->cmdConfirm(2), Qt::LeftButton); });
+        WhenModal([](QWidget* m) { QTest::keyClick(m, Qt::Key_N, Qt::AltModifier); });
         QCOMPARE(velorizer::GetConfirmReadOnly("t", "third"), 2);
+    }
+
+    void aLongQuestionFitsOnTheScreen() {
+        // Asks and answers Yes; the dialog must lie on its screen, centred, with
+        // every line of the text whole and above the buttons. Gives the text and tooltip.
+        auto ask = [](const std::string& message) {
+            QStringList seen{"(not asked)", ""};
+            WhenModal([&seen](QWidget* m) {
+                const auto answer = qScopeGuard([m] { QTest::keyClick(m, Qt::Key_Return); });  // whatever fails
+                auto* d = qobject_cast<frmConfirmReadOnly*>(m);
+                QVERIFY(d && QTest::qWaitForWindowActive(d));
+                const QRect frame = d->frameGeometry(), area = d->screen()->availableGeometry();
+                QVERIFY(area.contains(frame));
+                QVERIFY(std::abs((frame.left() - area.left()) - (area.right() - frame.right())) <= 1);
+                QLabel* label = d->lblMessage();
+                QVERIFY(d->cmdConfirm(0)->y() > label->geometry().bottom());
+                QVERIFY(d->cmdConfirm(0)->geometry().bottom() < d->height());
+                for (const QString& line : label->text().split('\n'))
+                    QVERIFY2(label->fontMetrics().horizontalAdvance(line) <= label->width(), qPrintable(line));
+                QCOMPARE(label->textFormat(), Qt::PlainText);
+                seen = {label->text(), label->toolTip()};
+            });
+            if (velorizer::GetConfirmReadOnly("Confirm Velorizing", message) != 1) QTest::qFail("not Yes", __FILE__, __LINE__);
+            return seen;
+        };
+        // A 232-character path wraps, and all of it shows.
+        std::string path = "/home/producer/Sample Libraries/Vintage Drum Machines";
+        while (path.size() < 200) path += "/Session " + std::to_string(path.size());
+        path += "/" + std::string(232 - path.size() - 10, 'x') + "/kick.wav";
+        const std::string message = "Are you sure you want to re-Velorize the file '" + path + "'?";
+        QStringList seen = ask(message);
+        QVERIFY(seen[0].contains('\n'));
+        QCOMPARE(WithoutBlanks(seen[0]), WithoutBlanks(QString::fromStdString(message)));
+        QCOMPARE(seen[1], QString());
+        // More than the screen holds: the middle is left out, the whole is in the tooltip.
+        const std::string huge = "Are you sure you want to re-Velorize the file '" + std::string(30000, 'x') + "/end.wav'?";
+        seen = ask(huge);
+        QVERIFY(seen[0].startsWith("Are you sure") && seen[0].endsWith("/end.wav'?") && seen[0].contains(QChar(0x2026)));
+        QCOMPARE(seen[1], QString::fromStdString(huge));
+        // A name with a line break and markup: one line, shown as it is.
+        seen = ask("Are you sure you want to re-Velorize the file '/tmp/a\nb<b>c</b>.wav'?");
+        QCOMPARE(seen[0], QString("Are you sure you want to re-Velorize the file '/tmp/a\u240Ab<b>c</b>.wav'?"));
     }
 
     void anUnexpectedErrorInARunGivesTheWindowBack() {

@@ -40,9 +40,9 @@ class FileListTest : public QObject {
     void ClickRow(int row, Qt::KeyboardModifiers mods = {}) {
         QTest::mouseClick(list_->viewport(), Qt::LeftButton, mods, RowPos(row));
     }
-    // Right-clicks the list; `onMenu` sees the pop-up menu when one opens.
-    // Returns whether it opened.
-    bool RightClick(QPoint pos, std::function<void(QMenu*)> onMenu) {
+    // Right-clicks the list (or runs `open`); `onMenu` sees the pop-up menu
+    // when one opens. Returns whether it opened.
+    bool RightClick(QPoint pos, std::function<void(QMenu*)> onMenu, std::function<void()> open = {}) {
         bool opened = false;
         QTimer poll;
         poll.setInterval(10);
@@ -55,8 +55,12 @@ class FileListTest : public QObject {
             }
         });
         poll.start();
-        QTest::mousePress(list_->viewport(), Qt::RightButton, {}, pos);
-        QTest::mouseRelease(list_->viewport(), Qt::RightButton, {}, pos);
+        if (open) {
+            open();
+        } else {
+            QTest::mousePress(list_->viewport(), Qt::RightButton, {}, pos);
+            QTest::mouseRelease(list_->viewport(), Qt::RightButton, {}, pos);
+        }
         poll.stop();
         return opened;
     }
@@ -194,6 +198,53 @@ private slots:
         QVERIFY(!c("cmdPreview")->isEnabled());
         ClickRow(0);
         QVERIFY(c("cmdPreview")->isEnabled());
+    }
+
+    void previewFollowsEveryChangeOfSelection() {
+        TempDir dir;
+        std::vector<std::string> files = {dir / "1.wav", dir / "2.wav", dir / "3.wav"};
+        for (const auto& f : files) Touch(f);
+        Drop(files);
+        auto* preview = c("cmdPreview");
+        list_->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(list_, Qt::Key_Down);
+        QVERIFY(preview->isEnabled());
+        QTest::keyClick(list_, Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(!preview->isEnabled());
+        ClickRow(1);
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, QPoint(40, list_->viewport()->height() - 5));
+        QVERIFY(!preview->isEnabled());  // empty space: nothing selected
+        ClickRow(1);
+        QTest::keyClick(list_, Qt::Key_Delete);  // two rows left, none selected
+        QVERIFY(!preview->isEnabled());
+    }
+
+    void keyboardDeletesAndOpensThePopUp() {
+        auto menuKey = [&](Qt::Key key, Qt::KeyboardModifiers mods, std::function<void(QMenu*)> onMenu) {
+            return RightClick({}, onMenu, [&] { QTest::keyClick(list_, key, mods); });
+        };
+        list_->setFocus(Qt::TabFocusReason);
+        QVERIFY(!menuKey(Qt::Key_Menu, {}, [](QMenu*) {}));  // none on an empty list
+        TempDir dir;
+        std::vector<std::string> files = {dir / "1.wav", dir / "2.wav", dir / "3.wav", dir / "4.wav"};
+        for (const auto& f : files) Touch(f);
+        Drop(files);
+        ClickRow(1);
+        ClickRow(2, Qt::ControlModifier);
+        TraceWatch trace;
+        QTest::keyClick(list_, Qt::Key_Delete);
+        QCOMPARE(w_->Keys(), (std::vector<std::string>{files[0], files[3]}));
+        QVERIFY(trace.Saw("->main : Sub mnuFilesDelete_Click"));
+        ClickRow(1);
+        QVERIFY(menuKey(Qt::Key_Menu, {}, [](QMenu* m) {
+            QVERIFY(m->actions()[0]->isEnabled());
+            QTest::keyClick(m, Qt::Key_Escape);
+        }));
+        QVERIFY(menuKey(Qt::Key_F10, Qt::ShiftModifier, [](QMenu* m) { QTest::keyClick(m, Qt::Key_D); }));
+        QCOMPARE(w_->Keys(), std::vector<std::string>{files[0]});
+        ClickRow(0);
+        QTest::keyClick(list_, Qt::Key_Delete);  // the last row: the placeholder comes back
+        QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
     }
 
     void popUpMenuDeletes() {

@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QGroupBox>
@@ -56,14 +57,14 @@ class MainWindowTest : public QObject {
                                                      ? QPoint(8, w->height() / 2)
                                                      : w->rect().center());
     }
-    // Types into a text box and moves the focus on, as a user leaving it.
-    void Type(const char* box, const QString& text) {
+    // Types into a text box and, unless told to stay, moves the focus on as a user leaving it.
+    void Type(const char* box, const QString& text, bool leave = true) {
         auto* edit = c<QLineEdit>(box);
         edit->setFocus(Qt::MouseFocusReason);
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, text);
-        c<QPushButton>("cmdHelp")->setFocus(Qt::TabFocusReason);
+        if (leave) c<QPushButton>("cmdHelp")->setFocus(Qt::TabFocusReason);
     }
 
 private slots:
@@ -162,8 +163,12 @@ private slots:
         QCOMPARE(splash->findChild<QLabel*>("lblVersion")->text(), QString("Version 2.2"));
         QCOMPARE(splash->findChild<QLabel*>("lblcompany")->text(), QString("Ostrelco, Inc."));
         QVERIFY(!splash->findChild<QLabel*>("Image1")->pixmap().isNull());
+        QCOMPARE(splash->windowTitle(), QString("Ostrelco Velorizer"));
         QCOMPARE(splash->Timer1()->interval(), 3000);
-        QTest::mouseClick(splash, Qt::LeftButton);  // has no effect
+        // Neither a click nor the window manager's close request has any effect.
+        QTest::mouseClick(splash, Qt::LeftButton);
+        QCloseEvent closeRequest;
+        QApplication::sendEvent(splash->windowHandle(), &closeRequest);
         QTest::qWait(2500);
         QVERIFY(splash->isVisible());
         QVERIFY(!TopLevel("frmMain1"));
@@ -252,6 +257,10 @@ private slots:
         QTest::newRow("empty") << "" << "7" << 7;
         QTest::newRow("no number") << "abc" << "7" << 7;
         QTest::newRow("0.4 is below 1") << "0.4" << "7" << 7;
+        // The value does not change, and the text shows it all the same.
+        QTest::newRow("7.0") << "7.0" << "7" << 7;
+        QTest::newRow("07") << "07" << "7" << 7;
+        QTest::newRow("6.7 rounds to the same") << "6.7" << "7" << 7;
     }
     void beatsText() {
         QFETCH(QString, typed);
@@ -356,6 +365,62 @@ private slots:
         Click("optAcidProp_0");
         QTest::mouseClick(beats->upButton(), Qt::LeftButton);
         QCOMPARE(beats->value(), 1);
+    }
+
+    void numberBoxesStepFromWhatWasTyped() {
+        // An arrow or Up/Down while typing: the box's rule first, then the step.
+        Click("optAcidProp_1");
+        auto* beats = c<UpDown>("updBeats");
+        auto* beatsText = c<QLineEdit>("txtBeats");
+        Type("txtBeats", "50", false);
+        QTest::mouseClick(beats->upButton(), Qt::LeftButton);
+        QCOMPARE(beatsText->text(), QString("51"));
+        Type("txtBeats", "0", false);  // out of range: 51 comes back
+        QTest::mouseClick(beats->downButton(), Qt::LeftButton);
+        QCOMPARE(beatsText->text(), QString("50"));
+        Type("txtBeats", "30", false);
+        QTest::keyClick(beatsText, Qt::Key_Up);
+        QTest::keyClick(beatsText, Qt::Key_Up);
+        QCOMPARE(beats->value(), 32);
+        QVERIFY(beatsText->hasFocus());
+        Click("optAcidProp_2");
+        auto* tempoText = c<QLineEdit>("txtTempo");
+        Type("txtTempo", "150", false);
+        QTest::mouseClick(c<UpDown>("updTempo")->upButton(), Qt::LeftButton);
+        QCOMPARE(tempoText->text(), QString("150.001"));
+        Type("txtTempo", "60", false);
+        QTest::keyClick(tempoText, Qt::Key_Down);
+        QCOMPARE(tempoText->text(), QString("60"));
+    }
+
+    void spinButtonsShowTheirFocus() {
+        Click("optAcidProp_2");
+        auto* tempo = c<UpDown>("updTempo");
+        const QImage plain = tempo->grab().toImage();
+        c("txtTempo")->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(c("txtTempo"), Qt::Key_Tab);
+        QVERIFY(tempo->hasFocus());
+        QVERIFY2(tempo->grab().toImage() != plain, "no focus shown");
+        QTest::keyClick(tempo, Qt::Key_Tab);
+        QCOMPARE(tempo->grab().toImage(), plain);
+    }
+
+    void accessKeysAsTheHelpDescribes() {
+        // "&Loop" and "C&lose" share Alt+L: it only moves the focus between the two.
+        bool ended = false;
+        frmMain1::SetEndProgram([&] { ended = true; });
+        QSet<QWidget*> focused;
+        for (int i = 0; i < 2; ++i) {
+            QTest::keyClick(w_, Qt::Key_L, Qt::AltModifier);
+            focused << QApplication::focusWidget();
+        }
+        QCOMPARE(focused, QSet<QWidget*>({c("optAcidProp_1"), c("cmdClose")}));
+        QTest::qWait(200);  // longer than a button's animated click
+        QVERIFY(c<QRadioButton>("optAcidProp_0")->isChecked() && !ended);
+        frmMain1::SetEndProgram([] {});
+        // A letter of its own chooses.
+        QTest::keyClick(w_, Qt::Key_D, Qt::AltModifier);
+        QTRY_VERIFY(c<QRadioButton>("optAcidProp_2")->isChecked());
     }
 
     void helpOpensThePageBesideTheProgram() {

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -65,6 +66,16 @@ private slots:
         const std::string s24 = testsupport::MakeSoxWave(dir_, "tone24.wav", 48000, 1, 24, "signed-integer", 3.0);
         QCOMPARE(Preview(s16), QStringList{});
         QVERIFY(velorizer::WavePlayer::Instance().IsPlaying());
+        // The sound mixer lists the stream under the program's name.
+        QProcess pactl;
+        pactl.start("pactl", {"list", "sink-inputs"});
+        QVERIFY(pactl.waitForFinished(10000));
+        const QString pid = QString("application.process.id = \"%1\"").arg(QCoreApplication::applicationPid());
+        QStringList ours;
+        for (const QString& input : QString::fromUtf8(pactl.readAllStandardOutput()).split("Sink Input #"))
+            if (input.contains(pid)) ours << input;
+        QCOMPARE(ours.size(), 1);
+        QVERIFY2(ours[0].contains("application.name = \"Velorizer\""), qPrintable(ours[0]));
         QCOMPARE(Preview(s16), QStringList{});  // pressed again: starts over
         QVERIFY(velorizer::WavePlayer::Instance().IsPlaying());
         QCOMPARE(Preview(s24), QStringList{});  // another file replaces it
@@ -110,5 +121,10 @@ private slots:
     }
 };
 
-QTEST_MAIN(PreviewTest)
+int main(int argc, char** argv) {
+    velorizer::SetUpProcess();  // as velorun does, before the application
+    QApplication app(argc, argv);
+    PreviewTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "PreviewTest.moc"
