@@ -36,16 +36,16 @@ double LeadingNumber(const QString& text) {
     return std::strtod(number.c_str(), nullptr);
 }
 
-double UserNumber(const QString& text) {
+double UserNumber(const QString& text, vb::SourceLocation where) {
     bool ok = false;
     const double value = QLocale().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value)) throw vb::RunTimeError(vb::errTypeMismatch);
+    if (!ok || !std::isfinite(value)) throw vb::RunTimeError(vb::errTypeMismatch, {}, {}, where);
     return value;
 }
 
-int32_t RoundToLong(double value) {
+int32_t RoundToLong(double value, vb::SourceLocation where) {
     const double r = std::nearbyint(value);  // the default rounding mode: half to even
-    if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw vb::RunTimeError(vb::errOverflow);
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw vb::RunTimeError(vb::errOverflow, {}, {}, where);
     return static_cast<int32_t>(r);
 }
 

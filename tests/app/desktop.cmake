@@ -16,7 +16,8 @@ if(VELORIZER_GUI)
     add_executable(${name} ${source})
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
     target_link_libraries(${name} PRIVATE desktop_testsupport)
-    target_compile_definitions(${name} PRIVATE VELORIZER_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    target_compile_definitions(${name} PRIVATE VELORIZER_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+                                               VELORIZER_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
     velorizer_target_defaults(${name})
     add_test(NAME ${name} COMMAND ${name})
     # No display needed; an unanswered dialog fails the test instead of hanging it.

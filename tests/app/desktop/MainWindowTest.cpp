@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -284,6 +285,12 @@ private slots:
         QCOMPARE(rec.Number[0], 13);
         QCOMPARE(rec.ModuleName[0], std::string("main"));
         QCOMPARE(rec.ProcedureName[0], std::string("Sub txtBeats_LostFocus"));
+        // The report's line is the handler's own line that read the text.
+        QFile source(VELORIZER_SOURCE_DIR "/app/frmMain1.cpp");
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = source.readAll().split('\n');
+        QVERIFY(rec.LineNumber[0] > 0 && rec.LineNumber[0] <= lines.size());
+        QVERIFY2(lines[rec.LineNumber[0] - 1].contains("UserNumber"), lines[rec.LineNumber[0] - 1].constData());
         const auto calls = trace.Calls();
         QCOMPARE(calls, (std::vector<std::string>{"->main : Sub txtBeats_LostFocus", "<-main : Sub txtBeats_LostFocus"}));
         bool errorLine = false;
