@@ -25,6 +25,7 @@ enum AcidMode : int32_t {
 class clsAcidSettings {
 public:
     static constexpr int kBodySize = 24;
+    static constexpr int kChunkSize = 8 + kBodySize;  // with its header
     using Body = std::array<uint8_t, kBodySize>;
 
     clsAcidSettings();

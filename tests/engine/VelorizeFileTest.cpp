@@ -478,18 +478,6 @@ TEST(VelorizeFile, AnAppendTheDiskRefusesLeavesTheFileAsItWas) {
 
 // ---------------------------------------------------------------- big files
 
-namespace {
-int64_t BytesReadByThisProcess() {
-    std::ifstream io("/proc/self/io");
-    for (std::string key; io >> key;) {
-        int64_t v;
-        io >> v;
-        if (key == "rchar:") return v;
-    }
-    return -1;
-}
-}  // namespace
-
 TEST(VelorizeFile, TaggingReadsHeadersNotAudioSoAGigabyteCostsNoMore) {
     TempDir dir;
     for (uint32_t dataBytes : {1u << 20, 1u << 30}) {
