@@ -6,6 +6,7 @@
 #include "PanelText.h"
 #include "Program.h"
 #include "RunTimeError.h"
+#include "PanelChoice.h"
 #include "Velorize.h"
 #include "Vexlor.h"
 #include "WindowPlacement.h"
@@ -57,9 +58,6 @@ void DoEvents() { QCoreApplication::processEvents(); }
 std::string LocalPathBytes(const QUrl& url) {
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
-
-// A dropped path is taken when it matches "*.wav" in any mix of case.
-bool EndsWithWav(const std::string& path) { return velorizer::MatchesWildcard(path, "*.wav"); }
 
 // The keys that ask for a pop-up menu without a mouse.
 bool IsMenuKey(int key, Qt::KeyboardModifiers shift) {
@@ -146,9 +144,10 @@ void frmMain1::Form_Load() {
     vx::Proc(kModule, "Sub Form_Load", [&] {
         setWindowTitle(QString("%1 %2.%3").arg(vb::AppInfo::Title).arg(vb::AppInfo::Major()).arg(vb::AppInfo::Minor()));
         CentreOnScreen(this);
-        for (const char* name : velorizer::kRootNoteNames) {
-            ui_->cboRoot_0->addItem(QString::fromUtf8(name));
-            ui_->cboRoot_1->addItem(QString::fromUtf8(name));
+        for (int i = 0; i < velorizer::kRootNoteCount; ++i) {
+            const QString name = QString::fromUtf8(velorizer::RootNoteName(i));
+            ui_->cboRoot_0->addItem(name);
+            ui_->cboRoot_1->addItem(name);
         }
         ui_->cboRoot_0->setCurrentIndex(0);
         ui_->cboRoot_1->setCurrentIndex(0);
@@ -431,11 +430,11 @@ void frmMain1::lvwFiles_OLEDragDrop(const QMimeData* data) {
                 ShowFiles = &walker;
                 setCursor(Qt::WaitCursor);
                 ui_->lvwFiles->BeginAppending();
-                walker.Go(path, "*.wav");
+                walker.Go(path, std::string(velorizer::kWaveWildcard));
                 ui_->lvwFiles->EndAppending();
                 ShowFiles = nullptr;
                 unsetCursor();
-            } else if (EndsWithWav(path)) {
+            } else if (velorizer::EndsWithWav(path)) {
                 vx::IgnoreErrors([&] { AddItem(path, QFile::decodeName(QByteArray::fromStdString(path)), ImageList1["wave"]); });
             }
         }

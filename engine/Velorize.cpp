@@ -16,9 +16,6 @@
 
 namespace velorizer {
 
-const char* const kRootNoteNames[13] = {"Don't transpose", "C", "C#", "D", "D#", "E", "F",
-                                        "F#", "G", "G#", "A", "A#", "B"};
-
 namespace {
 
 const char* const kConfirmTitle = "Confirm Velorizing";
@@ -476,35 +473,6 @@ bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>&
         bodies.push_back(body);
     }
     return true;
-}
-
-void FillSettings(clsAcidSettings& settings, const PanelChoice& choice) {
-    switch (choice.kind) {
-        case PanelChoice::OneShot:
-            settings.Mode(kModeOneShot);
-            break;
-        case PanelChoice::Loop:
-            settings.Mode(kModeLoopRoot);
-            if (choice.loopRootIndex > 0) settings.MidiBase(static_cast<int16_t>(59 + choice.loopRootIndex));
-            else settings.Mode(kModeLoop);
-            settings.LoopBeats(choice.beats);
-            break;
-        case PanelChoice::DiskBased:
-            if (choice.tempoChecked) {
-                if (choice.diskRootIndex > 0) {
-                    settings.MidiBase(static_cast<int16_t>(47 + choice.diskRootIndex));
-                    settings.Mode(kModeDiskTempoRoot);
-                } else {
-                    settings.Mode(kModeDiskTempo);
-                    settings.MidiBase(60);
-                }
-            } else {
-                settings.Mode(kModeDiskNoTempo);
-                settings.MidiBase(60);
-            }
-            settings.Tempo(static_cast<float>(choice.tempoMilli / 1000.0));
-            break;
-    }
 }
 
 }  // namespace velorizer

@@ -52,19 +52,4 @@ void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& r
 // False, with the reason in `error`, when the file can't be read as a WAVE form.
 bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error);
 
-// What the loop settings panel offers, and how it becomes a loop properties record.
-struct PanelChoice {
-    enum Kind { OneShot, Loop, DiskBased };
-    Kind kind = OneShot;
-    int loopRootIndex = 0;     // 0 = don't transpose, 1..12 = C..B
-    int32_t beats = 4;         // 1..10000
-    bool tempoChecked = false;
-    int diskRootIndex = 0;     // 0 = don't transpose, 1..12 = C..B
-    int32_t tempoMilli = 120000;  // thousandths of a beat per minute, 60000..240000
-};
-void FillSettings(clsAcidSettings& settings, const PanelChoice& choice);
-
-// The root-note names of the panel: index 0 "Don't transpose", then C to B.
-extern const char* const kRootNoteNames[13];
-
 }  // namespace velorizer

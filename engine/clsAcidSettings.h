@@ -12,6 +12,14 @@ namespace velorizer {
 
 class VelorizeUi;
 
+// Bits of the loop type (Mode).
+enum AcidFlag : int32_t {
+    kFlagOneShot = 0x01,    // a one-shot, or a disk-based file without a tempo
+    kFlagRootNote = 0x02,   // the root note is set
+    kFlagStretch = 0x04,    // the tempo applies
+    kFlagDiskBased = 0x08,
+};
+
 // The six loop-type values the program writes.
 enum AcidMode : int32_t {
     kModeOneShot = 1,
@@ -21,6 +29,12 @@ enum AcidMode : int32_t {
     kModeDiskTempo = 28,
     kModeDiskTempoRoot = 30,
 };
+
+// The name of a MIDI note's pitch class: C, C#, D, ... B.
+const char* NoteName(int midi);
+
+// What a failed write of the record shows.
+inline constexpr const char* kWriteFailedText = "error!";
 
 class clsAcidSettings {
 public:

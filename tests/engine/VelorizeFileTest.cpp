@@ -25,13 +25,12 @@ namespace {
 
 const std::string kTitle = "Confirm Velorizing";
 
-clsAcidSettings LoopSettings(int beats, int rootIndex = 1) {
+// A loop of `beats` beats; the root note counts from 1 = C (MIDI 60), 0 is none.
+clsAcidSettings LoopSettings(int beats, int root = 1) {
     clsAcidSettings s;
-    PanelChoice c;
-    c.kind = PanelChoice::Loop;
-    c.beats = beats;
-    c.loopRootIndex = rootIndex;
-    FillSettings(s, c);
+    s.Mode(root > 0 ? kModeLoopRoot : kModeLoop);
+    if (root > 0) s.MidiBase(static_cast<int16_t>(59 + root));
+    s.LoopBeats(beats);
     return s;
 }
 
@@ -141,11 +140,9 @@ TEST(VelorizeFile, OneShotAndDiskBasedWriteTheirOwnTempoWithoutReadingTheFormat)
     const auto path1 = WaveBuilder().Fmt(2, 44100, 12, 16, 1, 0).Write(dir, "odd1.wav");
     const auto path2 = WaveBuilder().Fmt(2, 44100, 12, 16, 1, 0).Write(dir, "odd2.wav");
     clsAcidSettings disk;
-    PanelChoice c;
-    c.kind = PanelChoice::DiskBased;
-    c.tempoChecked = true;
-    c.tempoMilli = 95500;
-    FillSettings(disk, c);
+    disk.Mode(kModeDiskTempo);
+    disk.MidiBase(60);
+    disk.Tempo(95.5f);
     EXPECT_TRUE(Tag(path1, disk).messages.empty());
     EXPECT_EQ(disk.Tempo(), 95.5f);
     const Bytes b = ReadBytes(path1);

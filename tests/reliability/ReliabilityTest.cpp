@@ -4,6 +4,7 @@
 // VELORIZER_LONG_TESTS=1 runs the long versions.
 
 #include "EnumFolders.h"
+#include "PanelChoice.h"
 #include "TestSupport.h"
 #include "Velorize.h"
 

@@ -3,6 +3,7 @@
 
 #include "AppInfo.h"
 #include "EnumFolders.h"
+#include "PanelChoice.h"
 #include "Velorize.h"
 #include "Wildcard.h"
 
@@ -160,8 +161,8 @@ bool ParseTempo(const std::string& text, int32_t& milli) {
 int RootIndex(std::string note) {
     std::transform(note.begin(), note.end(), note.begin(), [](unsigned char c) { return std::toupper(c); });
     if (note == "NONE") return 0;
-    for (int i = 1; i <= 12; ++i)
-        if (note == kRootNoteNames[i]) return i;
+    for (int i = 1; i < kRootNoteCount; ++i)
+        if (note == RootNoteName(i)) return i;
     return -1;
 }
 
@@ -222,8 +223,6 @@ Options ParseArguments(int argc, char** argv) {
     return o;
 }
 
-bool EndsWithWav(const std::string& path) { return MatchesWildcard(path, "*.wav"); }
-
 // The files named on the command line, folders walked, each path once, in order.
 std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool& failed) {
     std::vector<std::string> files;
@@ -241,7 +240,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
                 Say("velorize: can't read the folder '" + folder + "': " + reason);
                 failed = true;
             };
-            walker.Go(path, "*.wav");
+            walker.Go(path, std::string(kWaveWildcard));
         } else if (found == ENOENT || found == ENOTDIR) {
             Say("velorize: skipped '" + path + "': no such file or folder");
             failed = true;
@@ -265,7 +264,7 @@ public:
 
     void MsgBox(const std::string& prompt, int style, const std::string& title) override {
         ClearProgress();
-        if (style & vbCritical || prompt == "error!") fileFailed = true;
+        if (style & vbCritical || prompt == kWriteFailedText) fileFailed = true;
         Say((title.empty() ? std::string() : title + ": ") + prompt);
     }
 
@@ -356,13 +355,12 @@ std::string Exact(float value) {
 std::string Describe(const clsAcidSettings::Body& body) {
     const clsAcidSettings s = clsAcidSettings::FromBody(body);
     const int32_t mode = s.Mode();
-    std::string kind = (mode & 0x08) ? ((mode & 0x01) ? "disk-based, no tempo" : "disk-based") :
-                       (mode & 0x01) ? "one-shot" : "loop";
+    std::string kind = (mode & kFlagDiskBased) ? ((mode & kFlagOneShot) ? "disk-based, no tempo" : "disk-based") :
+                       (mode & kFlagOneShot) ? "one-shot" : "loop";
     std::string text = "type " + kind + " (mode " + std::to_string(mode) + ")";
-    if (mode & 0x02) {
+    if (mode & kFlagRootNote) {
         const int midi = s.MidiBase();
-        const char* const names[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-        text += ", root note " + std::string(names[((midi % 12) + 12) % 12]) + " (MIDI " + std::to_string(midi) + ")";
+        text += ", root note " + std::string(NoteName(midi)) + " (MIDI " + std::to_string(midi) + ")";
     } else {
         text += ", no root note";
     }
