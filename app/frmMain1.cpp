@@ -6,8 +6,8 @@
 #include "PanelText.h"
 #include "Program.h"
 #include "RunTimeError.h"
+#include "BatchRun.h"
 #include "PanelChoice.h"
-#include "Velorize.h"
 #include "Vexlor.h"
 #include "WindowPlacement.h"
 #include "Wildcard.h"
@@ -28,7 +28,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QProgressBar>
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
@@ -237,43 +236,8 @@ void frmMain1::Velorize() {
     // The run goes over the list as it stood when it began: nothing that
     // happens to the rows meanwhile (events run after every file) can pull an
     // entry from under it.
-    const std::vector<std::string> keys = Keys();
-    const int count = static_cast<int>(keys.size());
-    if (count == 0) {
-        velorizeUi_->MsgBox("No files were found in the specified directory.", velorizer::vbInformation, "");
-    } else {
-        int32_t readOnlyAnswer = 0;
-        int32_t retagAnswer = 0;
-        int32_t entry = 0;
-        velorizer::clsAcidSettings settings;
-        velorizer::PanelChoice choice;
-        choice.kind = ui_->optAcidProp_0->isChecked()   ? velorizer::PanelChoice::OneShot
-                      : ui_->optAcidProp_1->isChecked() ? velorizer::PanelChoice::Loop
-                                                        : velorizer::PanelChoice::DiskBased;
-        choice.loopRootIndex = ui_->cboRoot_0->currentIndex();
-        choice.beats = ui_->updBeats->value();
-        choice.tempoChecked = ui_->chkTempo->isChecked();
-        choice.diskRootIndex = ui_->cboRoot_1->currentIndex();
-        choice.tempoMilli = ui_->updTempo->value();
-        velorizer::FillSettings(settings, choice);
-
-        QProgressBar* bar = working_->ProgressBar1();
-        bar->setMaximum(count);
-        bar->setMinimum(0);
-        bar->setValue(0);
-        working_->show();
-        CentreOnScreen(working_.get());
-        for (const std::string& key : keys) {
-            ++entry;
-            bar->setValue(entry);
-            velorizer::VelorizeFile(key, settings, readOnlyAnswer, retagAnswer, *velorizeUi_);
-            if (readOnlyAnswer == -1 || retagAnswer == -1) break;
-            DoEvents();
-        }
-        working_->hide();
-        const bool cancelled = readOnlyAnswer == -1 || retagAnswer == -1;
-        velorizeUi_->MsgBox(cancelled ? "Operation cancelled." : "Operation completed.", velorizer::vbInformation, "");
-    }
+    velorizer::BatchRun run(Keys(), ReadPanel(), *velorizeUi_);
+    run.Run(working_.get());
     Busy(false);
     RefreshForm();
     runOpen_ = false;
@@ -300,6 +264,19 @@ void frmMain1::PlaySound(const std::string& FileName) {
 }
 
 // ---- Loop settings panel ---------------------------------------------------
+
+velorizer::PanelChoice frmMain1::ReadPanel() const {
+    velorizer::PanelChoice choice;
+    choice.kind = ui_->optAcidProp_0->isChecked()   ? velorizer::PanelChoice::OneShot
+                  : ui_->optAcidProp_1->isChecked() ? velorizer::PanelChoice::Loop
+                                                    : velorizer::PanelChoice::DiskBased;
+    choice.loopRootIndex = ui_->cboRoot_0->currentIndex();
+    choice.beats = ui_->updBeats->value();
+    choice.tempoChecked = ui_->chkTempo->isChecked();
+    choice.diskRootIndex = ui_->cboRoot_1->currentIndex();
+    choice.tempoMilli = ui_->updTempo->value();
+    return choice;
+}
 
 void frmMain1::optAcidProp_Click(int index) {
     vx::Proc(kModule, "Sub optAcidProp_Click", [&] {

@@ -15,7 +15,10 @@
 #include <unordered_map>
 
 namespace Ui { class frmMain1; }
-namespace velorizer { class EnumFolders; }
+namespace velorizer {
+class EnumFolders;
+struct PanelChoice;
+}  // namespace velorizer
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -69,6 +72,8 @@ private:
     void cmdPreview_Click();
     void PlaySound(const std::string& FileName);
 
+    // The panel as the next run takes it.
+    velorizer::PanelChoice ReadPanel() const;
     void optAcidProp_Click(int index);
     void chkTempo_Click();
     void txtBeats_LostFocus();
