@@ -3,6 +3,7 @@
 // zero pad byte where the last chunk lacks one) with the RIFF size raised to
 // the new length; or rewrite only the bodies of existing 24-byte acid chunks.
 
+#include "ScratchFolder.h"
 #include "Velorize.h"
 
 #include <cstdint>
@@ -86,11 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool readOnly = data[1] & 0x80;
     const Bytes in(data + 2, data + size);
 
-    static std::string path = [] {
-        char dir[] = "/dev/shm/velorizer-fuzz-XXXXXX";
-        if (!::mkdtemp(dir)) std::abort();
-        return std::string(dir) + "/input.wav";
-    }();
+    static const std::string path = fuzzsupport::ScratchFolder() + "/input.wav";
     {
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!f) std::abort();
