@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "WaveSource.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <clocale>
+#include <cstdint>
 #include <cstdlib>
+#include <new>
 
 // glibc's newlocale keeps its copy of LOCPATH, which only the locale test sets;
 // the sanitizer build must not count it against us.
@@ -178,6 +180,43 @@ TEST_F(VexlorTest, WithEveryOutputOffEntryAndExitReadNoTimerAndAllocateNothing) 
     EXPECT_EQ(vxtest::allocations.load(), 0);
     EXPECT_EQ(clockReads, readsBefore);
     EXPECT_EQ(CallDepth(), 0);
+}
+
+// The counter above must see every form of new, and each form must be freed by
+// its own family: the sanitizer build reports a mismatch otherwise.
+TEST(VexlorAllocationCounter, CountsEveryFormOfNewAndFreesEachInItsOwnFamily) {
+    struct alignas(64) Wide {
+        char bytes[64];
+    };
+    void* volatile escape = nullptr;  // keeps the allocations from being elided
+    vxtest::allocations = 0;
+    vxtest::countAllocations = true;
+    int* one = new int(1);
+    int* many = new int[3];
+    int* quiet = new (std::nothrow) int(2);
+    int* quietMany = new (std::nothrow) int[3];
+    Wide* wide = new Wide;
+    Wide* wideMany = new Wide[2];
+    Wide* wideQuiet = new (std::nothrow) Wide;
+    Wide* wideQuietMany = new (std::nothrow) Wide[2];
+    vxtest::countAllocations = false;
+    EXPECT_EQ(vxtest::allocations.load(), 8);
+    for (void* p : {static_cast<void*>(one), static_cast<void*>(many), static_cast<void*>(quiet),
+                    static_cast<void*>(quietMany)})
+        escape = p;
+    for (Wide* p : {wide, wideMany, wideQuiet, wideQuietMany}) {
+        escape = p;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(Wide), 0u);
+    }
+    (void)escape;
+    delete one;
+    delete[] many;
+    delete quiet;
+    delete[] quietMany;
+    delete wide;
+    delete[] wideMany;
+    delete wideQuiet;
+    delete[] wideQuietMany;
 }
 
 TEST_F(VexlorTest, AnUnbalancedExitOutsideTheDevelopmentEnvironmentShowsNothing) {

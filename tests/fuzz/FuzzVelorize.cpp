@@ -5,6 +5,7 @@
 // after raising the RIFF size over the one chunk an interrupted append left
 // behind an intact form, where that is what the file holds.
 
+#include "ScratchFolder.h"
 #include "Velorize.h"
 
 #include <cstdint>
@@ -112,11 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool readOnly = data[1] & 0x80;
     const Bytes in(data + 2, data + size);
 
-    static std::string path = [] {
-        char dir[] = "/dev/shm/velorizer-fuzz-XXXXXX";
-        if (!::mkdtemp(dir)) std::abort();
-        return std::string(dir) + "/input.wav";
-    }();
+    static const std::string path = fuzzsupport::ScratchFolder() + "/input.wav";
     {
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!f) std::abort();

@@ -3,6 +3,7 @@
 // describe: every value fits its buffer and its line, and the ring never
 // outgrows its slots.
 
+#include "ScratchFolder.h"
 #include "VexlorPlatform.h"
 #include "VexlorTesting.h"
 
@@ -16,11 +17,7 @@
 namespace vxp = modVexlor::platform;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string folder = [] {
-        char dir[] = "/dev/shm/velorizer-fuzz-ini-XXXXXX";
-        if (!::mkdtemp(dir)) std::abort();
-        return std::string(dir);
-    }();
+    const std::string& folder = fuzzsupport::ScratchFolder();
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::string ini = folder + "/VXCLIENT.INI";
     {

@@ -140,8 +140,8 @@ frmMain1* NewMainWindow() {
     auto* w = new frmMain1;
     w->setAttribute(Qt::WA_DeleteOnClose, false);
     w->show();
-    QApplication::setActiveWindow(w);
-    if (!QTest::qWaitForWindowExposed(w)) QTest::qFail("main window not exposed", __FILE__, __LINE__);
+    w->activateWindow();
+    if (!QTest::qWaitForWindowActive(w)) QTest::qFail("main window not active", __FILE__, __LINE__);
     return w;
 }
 

@@ -60,6 +60,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(TopLevel("frmMain1") != nullptr, 5000);
         auto* main = static_cast<frmMain1*>(TopLevel("frmMain1"));
         QTRY_VERIFY(TopLevel("frmSplash") == nullptr);
+        // Typing needs the focus changes of an active window: the beat count is
+        // read when it loses the focus, and the activation may still be queued.
+        QVERIFY(QTest::qWaitForWindowActive(main));
         auto* list = main->findChild<QTreeWidget*>("lvwFiles");
 
         QVERIFY(DropPaths(list->viewport(), {folder}));
