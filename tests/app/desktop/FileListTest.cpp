@@ -2,6 +2,7 @@
 // from a file manager, duplicates, names that are not WAVE files or not UTF-8,
 // row clicks and "&Preview", and the pop-up menu's two deletes.
 #include "DesktopTestSupport.h"
+#include "FileListModel.h"
 #include "Program.h"
 #include "TestSupport.h"
 #include "frmMain1.h"
@@ -75,6 +76,25 @@ private slots:
         list_ = w_->findChild<QTreeWidget*>("lvwFiles");
     }
     void cleanup() { delete w_; }
+
+    void theListModelOwnsKeysOrderAndPlaceholder() {
+        QTreeWidget view;
+        FileListModel model(&view, QIcon());
+        model.Reset();
+        QVERIFY(!model.HasFiles());
+        QVERIFY(model.AddFile("/a.wav") && model.AddFile("/b.wav") && model.AddFile("/c.wav"));
+        QVERIFY(!model.AddFile("/b.wav"));
+        QVERIFY(model.RemovePlaceholder());
+        QVERIFY(!model.RemovePlaceholder());
+        QVERIFY(model.HasFiles());
+        model.RemoveRows({2, 0, 2});
+        QCOMPARE(model.Keys(), std::vector<std::string>{"/b.wav"});
+        QVERIFY(model.AddFile("/a.wav"));  // a removed path can be listed again
+        QCOMPARE(model.Key(1), std::string("/a.wav"));
+        QCOMPARE(model.RowCount(), 2);
+        model.Reset();
+        QCOMPARE(model.Keys(), std::vector<std::string>{FileListModel::kPlaceholderKey});
+    }
 
     void droppedWaveFilesReplaceThePlaceholder() {
         TempDir dir;
