@@ -1,217 +1,35 @@
 #include "Velorize.h"
 
+#include "AcidChunks.h"
 #include "LittleEndian.h"
 #include "Mmio.h"
 #include "RiffForm.h"
 #include "RunTimeError.h"
+#include "TargetFile.h"
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
-#include <memory>
-#include <unistd.h>
-#include <sys/stat.h>
+#include <limits>
 #include <vector>
 
 namespace velorizer {
 
 namespace {
 
-const char* const kConfirmTitle = "Confirm Velorizing";
-const char* const kErrorCaption = "Error";
-constexpr int32_t kVelorizeError = vb::kObjectError + 1;
-const mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
-const mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
-
-// A file we leave alone is always told to the user with the file and the reason,
-// so that "Operation completed." never hides a file that was not tagged.
-void Refuse(VelorizeUi& ui, const std::string& path, std::string reason) {
-    ui.MsgBox("Velorizer did not change the file '" + path + "': " + reason + ".", vbCritical, kErrorCaption);
-}
-
-std::string LowerFirst(std::string text) {
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
-
-std::string ErrnoText(int err) {
-    return LowerFirst(vb::StandardErrorText(vb::ErrorNumberFromErrno(err != 0 ? err : EIO)));
-}
-
-const char* const kChangedMeanwhile = "it changed while it was being tagged";
-const char* const kCutShort = "it holds fewer bytes than its RIFF header declares";
-const char* const kTooManyChunks = "it holds more than 10,000 chunks";
-
-// Acts on an answer of the change confirmation; true when the change is permitted.
-bool TakeAnswer(int32_t answer, int32_t& memory) {
-    switch (answer) {
-        case kAnswerYes: return true;
-        case kAnswerYesToAll: memory = kAnswerYesToAll; return true;
-        case kAnswerCancel: memory = kAnswerCancel; return false;
-        default: return false;  // No, or a dialog dismissed without an answer
-    }
-}
-
-// A failure after which the file may hold part of a change: it is never told as
-// "did not change".
-struct PartialChange {
-    std::string reason;
-};
-
-class Descriptor {
-public:
-    Descriptor() = default;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    void Reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    int Get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-// What one call holds: the open file and, for a read-only file, the descriptor
-// from the first look, through which its permissions are changed and restored.
-struct Session {
-    std::unique_ptr<mmio::File> handle;
-    Descriptor held;
-    mode_t restoreMode = 0;
-    bool restore = false;
-};
-
-struct Opened {
-    int fd = -1;
-    bool changed = false;  // the path names another file now
-    struct stat st {};
-};
-
-// Opens the path and makes sure it is still the file first looked at (`seen`).
-// A path that was no link is opened without following one, so a link put in
-// its place is never followed.
-Opened OpenSame(const std::string& path, bool viaLink, bool writable, const struct stat& seen) {
-    Opened o;
-    // O_NONBLOCK: a FIFO swapped in must not block the open.
-    const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (viaLink ? 0 : O_NOFOLLOW);
-    o.fd = ::open(path.c_str(), flags);
-    if (o.fd < 0) {
-        const int e = errno;
-        o.changed = e == ENOENT || e == ENOTDIR || e == EISDIR || e == ENXIO || (e == ELOOP && !viaLink);
-        return o;
-    }
-    if (::fstat(o.fd, &o.st) != 0 || !S_ISREG(o.st.st_mode) || !SameFile(o.st, seen)) {
-        ::close(o.fd);
-        o.fd = -1;
-        o.changed = true;
-    }
-    return o;
-}
-
-// Whether the path still names the file first looked at.
-bool StillThere(const std::string& path, bool viaLink, const struct stat& seen) {
-    struct stat now {};
-    const int r = viaLink ? ::stat(path.c_str(), &now) : ::lstat(path.c_str(), &now);
-    return r == 0 && S_ISREG(now.st_mode) && SameFile(now, seen);
-}
-
-// The acid chunks of a form, as its table lists them.
-struct AcidChunks {
-    std::vector<int64_t> bodies;  // data offsets of the 24-byte ones
-    bool hasOdd = false;          // one of another size, the first of which is
-    uint32_t oddSize = 0;
-};
-
-AcidChunks FindAcidChunks(const mmio::FormTable& table) {
-    AcidChunks acid;
-    for (const mmio::ChunkEntry& ck : table.chunks) {
-        if (ck.id != kAcid) continue;
-        if (ck.size == clsAcidSettings::kBodySize) {
-            acid.bodies.push_back(ck.dataOffset);
-        } else if (!acid.hasOdd) {
-            acid.hasOdd = true;
-            acid.oddSize = ck.size;
-        }
-    }
-    return acid;
-}
-
-std::string OddAcidText(const AcidChunks& acid) {
-    return "its acid chunk is " + std::to_string(acid.oddSize) + " bytes long instead of 24";
-}
-
-// An append stopped between the chunk and the RIFF size leaves the intact form,
-// the zero pad byte its last chunk may need, and one whole 24-byte acid chunk
-// behind it. That shape and nothing else: the offset of the chunk's header, or -1.
-int64_t InterruptedAppend(mmio::File& h, const mmio::FormTable& table, const AcidChunks& acid) {
-    if (table.tooMany || !acid.bodies.empty() || acid.hasOdd) return -1;
-    const int64_t formEnd = table.FormEnd();
-    const bool needsPad =
-        !table.chunks.empty() && (table.chunks.back().size & 1) != 0 && table.chunks.back().DataEnd() == formEnd;
-    if (table.end != formEnd && !needsPad) return -1;
-    const int64_t at = formEnd + (needsPad ? 1 : 0);
-    const int64_t fileEnd = at + clsAcidSettings::kChunkSize;
-    if (h.Size() != fileEnd || mmio::RiffSizeOf(fileEnd) > mmio::kMaxRiffSize) return -1;
-    unsigned char head[9];
-    h.Seek(formEnd, mmio::kSeekSet);
-    const int64_t want = needsPad ? 9 : 8;
-    if (h.Read(head, want) != want) return -1;
-    const unsigned char* chunk = head + (needsPad ? 1 : 0);
-    if (needsPad && head[0] != 0) return -1;
-    if (le::U32(chunk) != kAcid || le::U32(chunk + 4) != clsAcidSettings::kBodySize) return -1;
-    return at;
+// The four bytes of a RIFF size field.
+std::vector<uint8_t> SizeBytes(int64_t size) {
+    std::vector<uint8_t> b(4);
+    le::PutU32(b.data(), static_cast<uint32_t>(size));
+    return b;
 }
 
 // Tags the file, telling every refusal itself; failures are thrown.
-void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-         int32_t& retagAnswer, VelorizeUi& ui) {
-    // The first look. From here on every step works on this one file: a path
-    // that comes to name another file is refused, never followed.
-    struct stat seen {};
-    if (::lstat(path.c_str(), &seen) != 0) throw vb::ErrnoError(errno);
-    const bool viaLink = S_ISLNK(seen.st_mode);
-    if (viaLink && ::stat(path.c_str(), &seen) != 0) throw vb::ErrnoError(errno);
-    // Only regular files: a FIFO, socket or device under a *.wav name must
-    // never be opened, let alone block the program.
-    if (!S_ISREG(seen.st_mode)) {
-        Refuse(ui, path, S_ISDIR(seen.st_mode) ? "it is a folder" : "it is not a regular file");
+void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
+         int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
+    if (!f.Open(path, ui)) return;
+    if (!f.MakeWritable("Are you sure you want to Velorize the read-only file '" + path + "'?", readOnlyAnswer, ui))
         return;
-    }
-    const auto openFailed = [&] {
-        return vb::RunTimeError(kVelorizeError, "mmioOpen failed on " + path, "VelorizeFile");
-    };
-
-    const bool readOnly = (seen.st_mode & S_IWUSR) == 0;
-    const Opened first = OpenSame(path, viaLink, !readOnly, seen);
-    if (first.changed) return Refuse(ui, path, kChangedMeanwhile);
-    if (first.fd < 0) throw openFailed();
-    if (!readOnly) {
-        s.handle = mmio::File::Adopt(first.fd, first.st, true);
-    } else {
-        s.held.Reset(first.fd);
-        if (readOnlyAnswer != kAnswerYesToAll) {
-            const int32_t answer =
-                ui.AskToChange(ChangeQuestion::ReadOnly, path, kConfirmTitle,
-                               "Are you sure you want to Velorize the read-only file '" + path + "'?");
-            if (!TakeAnswer(answer, readOnlyAnswer)) return;
-        }
-        const mode_t original = first.st.st_mode & 07777;
-        if (::fchmod(s.held.Get(), original | S_IWUSR) != 0) throw vb::ErrnoError(errno);
-        s.restoreMode = original;
-        s.restore = true;
-        const Opened rw = OpenSame(path, viaLink, true, seen);
-        if (rw.changed) return Refuse(ui, path, kChangedMeanwhile);
-        if (rw.fd < 0) throw openFailed();
-        s.handle = mmio::File::Adopt(rw.fd, rw.st, true);
-    }
-    mmio::File& h = *s.handle;
+    mmio::File& h = f.Handle();
 
     // The whole form is read, so that a file never ends up with two acid
     // chunks that say different things.
@@ -241,31 +59,39 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
     AcidChunks acid = FindAcidChunks(table);
     if (acid.hasOdd) return Refuse(ui, path, OddAcidText(acid));
 
+    // A chunk an interrupted run left behind the form is taken into it, once
+    // the user has agreed to re-tagging.
     const int64_t leftBehind = InterruptedAppend(h, table, acid);
     if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
-    if (leftBehind >= 0) {
-        // Finish what an interrupted run began: take its chunk into the form.
-        unsigned char riffSize[4];
-        le::PutU32(riffSize, static_cast<uint32_t>(mmio::RiffSizeOf(fileSize)));
-        h.Seek(4, mmio::kSeekSet);
-        if (h.Write(riffSize, 4) != 4 || !h.Flush()) throw vb::ErrnoError(h.LastErrno());
-        acid.bodies.push_back(leftBehind + mmio::kChunkHeaderSize);
-    }
+    if (leftBehind >= 0) acid.bodies.push_back(leftBehind + mmio::kChunkHeaderSize);
 
+    const clsAcidSettings::Body body = settings.Contents();
     const std::vector<int64_t>& bodies = acid.bodies;
     if (!bodies.empty()) {
         if (bodies.back() + clsAcidSettings::kBodySize > fileSize) return Refuse(ui, path, kCutShort);
         if (retagAnswer != kAnswerYesToAll) {
-            const int32_t answer = ui.AskToChange(ChangeQuestion::Retag, path, kConfirmTitle,
+            const int32_t answer = ui.AskToChange(ChangeQuestion::Retag, path, "Confirm Velorizing",
                                                   "Are you sure you want to re-Velorize the file '" + path + "'?");
             if (!TakeAnswer(answer, retagAnswer)) return;
-            if (!StillThere(path, viaLink, seen)) return Refuse(ui, path, kChangedMeanwhile);
+            if (!f.StillThere()) return Refuse(ui, path, kChangedMeanwhile);
         }
         std::vector<clsAcidSettings::Body> former(bodies.size());
         for (size_t i = 0; i < bodies.size(); ++i) {
             h.Seek(bodies[i], mmio::kSeekSet);
             if (h.Read(former[i].data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize)
                 throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
+        }
+        FileChange change;
+        change.lengthBefore = change.lengthAfter = fileSize;
+        if (leftBehind >= 0)
+            change.patches.push_back({4, SizeBytes(table.form.cksize), SizeBytes(mmio::RiffSizeOf(fileSize))});
+        for (size_t i = 0; i < bodies.size(); ++i)
+            change.patches.push_back({bodies[i], {former[i].begin(), former[i].end()}, {body.begin(), body.end()}});
+        if (!f.Record(recorder, change, ui)) return;
+        if (leftBehind >= 0) {
+            // Finish what an interrupted run began: take its chunk into the form.
+            h.Seek(4, mmio::kSeekSet);
+            if (h.Write(change.patches[0].after.data(), 4) != 4 || !h.Flush()) throw vb::ErrnoError(h.LastErrno());
         }
         for (size_t i = 0; i < bodies.size(); ++i) {
             h.Seek(bodies[i], mmio::kSeekSet);
@@ -308,6 +134,17 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
     }
     if (mmio::RiffSizeOf(appendAt + clsAcidSettings::kChunkSize) > mmio::kMaxRiffSize)
         return Refuse(ui, path, "another chunk would make it larger than a RIFF file can be");
+
+    FileChange change;
+    change.lengthBefore = fileSize;
+    change.lengthAfter = appendAt + clsAcidSettings::kChunkSize;
+    if (writePad) change.tail.push_back(0);
+    change.tail.resize(change.tail.size() + mmio::kChunkHeaderSize);
+    le::PutU32(change.tail.data() + change.tail.size() - 8, kAcid);
+    le::PutU32(change.tail.data() + change.tail.size() - 4, clsAcidSettings::kBodySize);
+    change.tail.insert(change.tail.end(), body.begin(), body.end());
+    change.patches.push_back({4, SizeBytes(table.form.cksize), SizeBytes(mmio::RiffSizeOf(change.lengthAfter))});
+    if (!f.Record(recorder, change, ui)) return;
 
     // Write order: the new chunk reaches the disk (in the ascend inside
     // WriteData) before the RIFF size that takes it into the form. Whenever
@@ -406,33 +243,8 @@ float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
 }
 
 void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-                  int32_t& retagAnswer, VelorizeUi& ui) {
-    Session s;
-    const auto mayHaveChanged = [&](const std::string& reason) {
-        ui.MsgBox("Velorizer may have changed the file '" + path + "': " + reason + ".", vbCritical, kErrorCaption);
-    };
-    try {
-        Tag(s, path, settings, readOnlyAnswer, retagAnswer, ui);
-        if (s.handle && s.handle->Close() != mmio::MMSYSERR_NOERROR && s.handle->WriteAttempted())
-            throw PartialChange{"closing it failed (" + ErrnoText(s.handle->LastErrno()) + ")"};
-    } catch (const PartialChange& p) {
-        mayHaveChanged(p.reason);
-    } catch (...) {
-        const vb::RunTimeError e = vb::CurrentExceptionAsRunTimeError();
-        if (s.handle && s.handle->Close() != mmio::MMSYSERR_NOERROR && s.handle->WriteAttempted())
-            mayHaveChanged(LowerFirst(e.Description()) + ", and closing it failed (" +
-                           ErrnoText(s.handle->LastErrno()) + ")");
-        else if (e.Number() == kVelorizeError)
-            ui.MsgBox(e.Description(), vbCritical, kErrorCaption);
-        else
-            Refuse(ui, path, LowerFirst(e.Description()));
-    }
-    if (s.handle) s.handle->Close();
-    // Through the descriptor of the first look, before it is closed: the file
-    // whose permissions were changed is the one that gets them back.
-    if (s.restore && ::fchmod(s.held.Get(), s.restoreMode) != 0)
-        ui.MsgBox("Velorizer could not make the file '" + path + "' read-only again: " + ErrnoText(errno) + ".",
-                  vbCritical, kErrorCaption);
+                  int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
+    ChangeFile(path, ui, [&](TargetFile& f) { Tag(f, path, settings, readOnlyAnswer, retagAnswer, ui, recorder); });
 }
 
 bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error) {
