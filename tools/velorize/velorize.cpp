@@ -5,6 +5,9 @@
 #include "BatchRun.h"
 #include "EnumFolders.h"
 #include "PanelChoice.h"
+#include "RunJournal.h"
+#include "RunsList.h"
+#include "UndoRun.h"
 #include "Velorize.h"
 #include "Wildcard.h"
 
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -76,7 +80,9 @@ void Say(const std::string& text) { std::cerr << Escaped(text) << "\n"; }
 
 const char* const kUsage =
     "Usage: velorize [--one-shot | --loop BEATS | --disk-based [--tempo BPM]] [--root NOTE]\n"
-    "                [--yes-to-all | --no-to-all] [--show] PATH...\n";
+    "                [--yes-to-all | --no-to-all] [--show] PATH...\n"
+    "       velorize --remove [--yes-to-all | --no-to-all] [--no-journal] PATH...\n"
+    "       velorize --runs | --undo [RUN] [--yes-to-all | --no-to-all]\n";
 
 void PrintHelp() {
     std::cout << kUsage << R"(
@@ -108,7 +114,26 @@ Questions:
 Other options:
   --show             write nothing; print each file's acid chunk (kind, root
                      note, beats, meter, tempo) or that it has none
+  --remove           take the acid chunks out: one that ends the file is cut
+                     off and the RIFF size lowered (the exact inverse of an
+                     append), one elsewhere is renamed JUNK in place. Only
+                     the read-only question is asked.
   --help             this text
+
+Journal and undo:
+  Before a file is changed, the change is written to a journal, one file per
+  run, in $XDG_STATE_HOME/velorizer/runs (~/.local/state/velorizer/runs); the
+  desktop program's runs are journaled there too. The last 100 runs are kept.
+  A journal that can't be written stops the run before any file is touched.
+  --runs             list the journaled runs: when, which program, how many
+                     files changed, with what settings
+  --undo [RUN]       put every file of the last run not yet undone (or of
+                     RUN, as --runs names it) back as it was, byte for byte.
+                     A file changed since the run is left alone, with a
+                     message that says what differs. Undoing again is safe:
+                     it finishes an undo that was stopped.
+  --no-journal       tag or remove without a journal (for both programs:
+                     VELORIZER_JOURNAL=off)
 
 Files that can't be tagged safely (not a WAVE file, bytes beyond the RIFF form,
 a file cut short, a full disk, a file replaced while it was being tagged) are
@@ -119,8 +144,8 @@ completed by the next run. The run ends with "Operation completed." or
 invalid UTF-8 escaped (\n, \x1b, \xff; a backslash as \\).
 
 Exit status: 0 every file tagged, or declined at the terminal or by
---no-to-all; 1 a file or folder failed or was skipped; 2 usage error;
-3 cancelled.
+--no-to-all; 1 a file or folder failed or was skipped, the journal could
+not be kept, or a file could not be undone; 2 usage error; 3 cancelled.
 )";
 }
 
@@ -131,6 +156,11 @@ struct Options {
     int rootIndex = 0;
     int32_t presetAnswer = kAnswerNone;  // kAnswerYesToAll or kAnswerNo
     bool show = false;
+    bool remove = false;
+    bool runs = false;
+    bool undo = false;
+    std::string undoRun;  // empty: the last run
+    bool journal = true;
     std::vector<std::string> paths;
 };
 
@@ -212,14 +242,31 @@ Options ParseArguments(int argc, char** argv) {
             o.presetAnswer = a == "--yes-to-all" ? kAnswerYesToAll : kAnswerNo;
         } else if (a == "--show") {
             o.show = true;
+        } else if (a == "--remove") {
+            o.remove = true;
+        } else if (a == "--runs") {
+            o.runs = true;
+        } else if (a == "--undo") {
+            o.undo = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-') o.undoRun = argv[++i];
+        } else if (a == "--no-journal") {
+            o.journal = false;
         } else {
             UsageError("unknown option " + a);
         }
     }
+    if (o.runs + o.undo + o.show + o.remove > 1) UsageError("choose one of --show, --remove, --runs and --undo");
+    if ((o.runs || o.undo) && (!o.paths.empty() || kindGiven || o.tempoMilli || o.rootIndex || !o.journal))
+        UsageError(std::string(o.runs ? "--runs" : "--undo") + " takes no PATH and no loop properties");
+    if (o.runs && answersGiven) UsageError("--runs takes no answers");
+    if (o.runs || o.undo) return o;
+    if (o.remove && (kindGiven || o.tempoMilli || o.rootIndex))
+        UsageError("--remove takes no loop properties");
+    if (o.show && !o.journal) UsageError("--show writes nothing: it keeps no journal");
     if (o.paths.empty()) UsageError("no PATH given");
     if (o.show && (kindGiven || o.tempoMilli || answersGiven))
         UsageError("--show writes nothing: it takes no kind of sample and no answers");
-    if (!o.show && !kindGiven) UsageError("choose the kind of sample: --one-shot, --loop BEATS or --disk-based");
+    if (!o.show && !o.remove && !kindGiven) UsageError("choose the kind of sample: --one-shot, --loop BEATS or --disk-based");
     if (o.tempoMilli && o.kind != PanelChoice::DiskBased) UsageError("--tempo goes with --disk-based");
     return o;
 }
@@ -401,6 +448,18 @@ int main(int argc, char** argv) {
     // rolls back and reports, instead of the signal killing us half-way.
     std::signal(SIGXFSZ, SIG_IGN);
     const Options o = ParseArguments(argc, argv);
+    if (o.runs) {
+        std::string error;
+        if (PrintRuns(std::cout, error)) return kExitOk;
+        Say("velorize: can't read the journal of runs: " + error);
+        return kExitFailed;
+    }
+    if (o.undo) {
+        TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
+        const UndoResult r = UndoRun(JournalFolder(), o.undoRun, o.presetAnswer, ui, &ui);
+        if (r.cancelled) return kExitCancelled;
+        return r.id.empty() || r.notUndone > 0 || r.damaged > 0 ? kExitFailed : kExitOk;
+    }
     bool failed = false;
     const std::vector<std::string> files = CollectFiles(o.paths, failed);
     if (o.show) {
@@ -408,7 +467,7 @@ int main(int argc, char** argv) {
         return failed ? kExitFailed : status;
     }
     PanelChoice choice;
-    choice.kind = *o.kind;
+    choice.kind = o.kind.value_or(PanelChoice::OneShot);
     choice.beats = o.beats;
     choice.loopRootIndex = o.rootIndex;
     choice.diskRootIndex = o.rootIndex;
@@ -417,7 +476,16 @@ int main(int argc, char** argv) {
     TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
     BatchRun run(files, choice, ui);
     run.PresetAnswer(o.presetAnswer);
+    std::unique_ptr<RunJournal> journal;
+    if (o.journal && JournalWanted()) {
+        journal = std::make_unique<RunJournal>(JournalFolder(), "velorize",
+                                               o.remove ? "removal of the loop information" : ChoiceText(choice),
+                                               "velorize --no-journal runs without one.");
+        run.Record(journal.get());
+    }
+    if (o.remove) run.RemoveTags();
     const BatchResult result = run.Run(&ui);
+    if (result.journalFailed) return kExitFailed;
     if (result.cancelled) return kExitCancelled;
     return failed || result.failed > 0 || ui.skippedUnasked ? kExitFailed : kExitOk;
 }
