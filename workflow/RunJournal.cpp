@@ -260,6 +260,7 @@ int OpenRunsFolder(const std::string& folder, bool create, std::string& error) {
     const int top = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (top < 0) {
         if (errno == ENOENT && !create) error.clear();
+        else if (errno == ENOTDIR) error = Quoted(base) + " is not a folder";
         else error = "can't open the folder " + Quoted(base) + ": " + ErrnoText(errno);
         return -1;
     }
@@ -434,25 +435,51 @@ bool RunJournal::Begin(std::string& message) {
         fd_ = -1;
         return fail();
     }
-    size_ = static_cast<int64_t>(head.size());
-    // The oldest runs make room for this one.
-    const std::vector<Found> runs = AllRuns(dir_, false);
-    for (size_t i = 0; i + kKeptRuns < runs.size(); ++i) ::unlinkat(dir_, runs[i].name.c_str(), 0);
+    size_ = durable_ = static_cast<int64_t>(head.size());
     return true;
 }
 
-bool RunJournal::Append(const std::string& line) {
-    if (broken_ || fd_ < 0) return false;
-    if (WriteAll(fd_, line) && ::fdatasync(fd_) == 0) {
-        size_ += static_cast<int64_t>(line.size());
-        return true;
-    }
-    error_ = errno;
+void RunJournal::Break(int err) {
+    error_ = err;
     broken_ = true;
-    // A line cut short goes, so that nothing runs into it; where even that
-    // fails, it lacks its newline and is never read as a record.
-    (void)!::ftruncate(fd_, size_);
-    return false;
+    // What may not have reached the disk goes, so that nothing runs into it;
+    // where even that fails, a line cut short lacks its newline and is never
+    // read as a record.
+    (void)!::ftruncate(fd_, durable_);
+}
+
+bool RunJournal::Append(const std::string& line, std::unique_lock<std::mutex>& lock) {
+    if (broken_ || fd_ < 0) return false;
+    if (!WriteAll(fd_, line)) {
+        Break(errno);
+        return false;
+    }
+    size_ += static_cast<int64_t>(line.size());
+    const uint64_t mine = ++written_;
+    // One sync covers every line written before it began: files tagged at
+    // once share them.
+    while (synced_ < mine && !broken_) {
+        if (syncing_) {
+            syncDone_.wait(lock);
+            continue;
+        }
+        syncing_ = true;
+        const uint64_t upTo = written_;
+        const int64_t size = size_;
+        lock.unlock();
+        const bool ok = ::fdatasync(fd_) == 0;
+        const int err = errno;
+        lock.lock();
+        syncing_ = false;
+        if (ok) {
+            synced_ = upTo;
+            durable_ = size;
+        } else {
+            Break(err);
+        }
+        syncDone_.notify_all();
+    }
+    return synced_ >= mine;
 }
 
 bool RunJournal::Record(const FileChange& change, std::string& reason) {
@@ -462,8 +489,8 @@ bool RunJournal::Record(const FileChange& change, std::string& reason) {
         return false;
     }
     const std::string line = ChangeLine(change, relative ? cwd_ + change.path : change.path);
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (Append(line)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (Append(line, lock)) {
         ++changes_;
         return true;
     }
@@ -477,7 +504,7 @@ bool RunJournal::Broken() const {
 }
 
 void RunJournal::End(const BatchResult& result) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (fd_ < 0) return;
     if (changes_ == 0) {
         // Nothing to undo: no journal.
@@ -485,7 +512,11 @@ void RunJournal::End(const BatchResult& result) {
         ::fsync(dir_);
     } else {
         Append("finished " + std::to_string(NowNs()) + " " + std::to_string(result.visited) +
-               (result.cancelled ? " cancelled\n" : " completed\n"));
+                   (result.cancelled ? " cancelled\n" : " completed\n"),
+               lock);
+        // The oldest runs make room for this one.
+        const std::vector<Found> runs = AllRuns(dir_, false);
+        for (size_t i = 0; i + kKeptRuns < runs.size(); ++i) ::unlinkat(dir_, runs[i].name.c_str(), 0);
     }
     ::close(fd_);
     fd_ = -1;

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,7 +47,9 @@ public:
     const std::string& Id() const { return id_; }
 
 private:
-    bool Append(const std::string& line);
+    // Writes a line and returns once it is on the disk; with the mutex held.
+    bool Append(const std::string& line, std::unique_lock<std::mutex>& lock);
+    void Break(int err);
 
     std::string folder_, program_, settings_, turnOff_;
     std::string id_;
@@ -54,7 +57,11 @@ private:
     int dir_ = -1;
     int fd_ = -1;
     mutable std::mutex mutex_;
-    int64_t size_ = 0;
+    std::condition_variable syncDone_;
+    int64_t size_ = 0;     // written
+    int64_t durable_ = 0;  // on the disk
+    uint64_t written_ = 0, synced_ = 0;  // lines
+    bool syncing_ = false;
     size_t changes_ = 0;
     bool broken_ = false;
     int error_ = 0;
