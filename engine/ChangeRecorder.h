@@ -25,7 +25,9 @@ struct FileChange {
     // The bytes between the two lengths: appended when the file grows, cut
     // off when it shrinks.
     std::vector<uint8_t> tail;
-    // Overwritten in place, below both lengths, in the order they are written.
+    // Overwritten in place, below both lengths, in the order they are written;
+    // one whose old and new bytes are the same (the RIFF size of an
+    // overwrite) is not written, only checked by an undo.
     std::vector<BytePatch> patches;
 };
 

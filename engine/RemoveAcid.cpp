@@ -54,10 +54,12 @@ Plan PlanRemoval(TargetFile& f, VelorizeUi& ui, FileChange& change) {
             if (endsFile && body == last.dataOffset) change.lengthAfter = header;
             else change.patches.push_back({header, Word(kAcid), Word(mmio::StringToFOURCC("JUNK"))});
         }
-        if (change.lengthAfter < fileSize)
-            change.patches.push_back({4, Word(table.form.cksize), Word(static_cast<uint32_t>(
-                                                                      mmio::RiffSizeOf(change.lengthAfter)))});
     }
+    // Last, the RIFF size: lowered when the cut was inside the form, else only checked.
+    const bool inside = behind < 0 && change.lengthAfter < fileSize;
+    change.patches.push_back({4, Word(table.form.cksize),
+                              Word(inside ? static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter))
+                                          : table.form.cksize)});
     change.tail.resize(static_cast<size_t>(fileSize - change.lengthAfter));
     h.Seek(change.lengthAfter, mmio::kSeekSet);
     const auto tailSize = static_cast<int64_t>(change.tail.size());
@@ -84,23 +86,21 @@ void Remove(TargetFile& f, const std::string& path, int32_t& readOnlyAnswer, Vel
     // which the tagger refuses: never a form with an acid chunk behind it,
     // which it would take in again.
     mmio::File& h = f.Handle();
-    const auto failed = [&] { return PartialChange{ErrnoText(h.LastErrno())}; };
-    const bool cut = change.lengthAfter < change.lengthBefore;
-    // The RIFF size, at offset 4, is the last patch where there is one; the
-    // renames lie behind the header.
-    const size_t renames = change.patches.size() - (!change.patches.empty() && change.patches.back().offset == 4);
+    // errno still holds the failed call's error when this is thrown.
+    const auto failed = [] { return PartialChange{ErrnoText(errno)}; };
+    const size_t renames = change.patches.size() - 1;
     for (size_t i = 0; i < renames; ++i) {
         h.Seek(change.patches[i].offset, mmio::kSeekSet);
         if (h.Write(change.patches[i].after.data(), 4) != 4) throw failed();
     }
-    if (!Settle(h)) throw failed();
-    if (!cut) return;
-    if (!h.Truncate(change.lengthAfter) || ::fdatasync(h.Descriptor()) != 0) throw failed();
-    for (size_t i = renames; i < change.patches.size(); ++i) {
-        h.Seek(change.patches[i].offset, mmio::kSeekSet);
-        if (h.Write(change.patches[i].after.data(), 4) != 4) throw failed();
-    }
-    if (!Settle(h)) throw failed();
+    if (renames > 0 && !Settle(h)) throw failed();
+    if (change.lengthAfter < change.lengthBefore &&
+        (!h.Truncate(change.lengthAfter) || ::fdatasync(h.Descriptor()) != 0))
+        throw failed();
+    const BytePatch& riff = change.patches.back();
+    if (riff.after == riff.before) return;
+    h.Seek(riff.offset, mmio::kSeekSet);
+    if (h.Write(riff.after.data(), 4) != 4 || !Settle(h)) throw failed();
 }
 
 }  // namespace

@@ -99,7 +99,8 @@ void Revert(TargetFile& f, const FileChange& c, int32_t& readOnlyAnswer, Veloriz
     }
     outcome = RevertOutcome::Failed;
     mmio::File& h = f.Handle();
-    const auto failed = [&] { return PartialChange{ErrnoText(h.LastErrno())}; };
+    // errno still holds the failed call's error when this is thrown.
+    const auto failed = [] { return PartialChange{ErrnoText(errno)}; };
     // The length first (see the header), settled on the disk before the bytes
     // in place; these go back in the reverse order of their writing.
     const int64_t length = h.Size();

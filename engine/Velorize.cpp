@@ -83,8 +83,10 @@ void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int3
         }
         FileChange change;
         change.lengthBefore = change.lengthAfter = fileSize;
-        if (leftBehind >= 0)
-            change.patches.push_back({4, SizeBytes(table.form.cksize), SizeBytes(mmio::RiffSizeOf(fileSize))});
+        // The RIFF size: raised over the chunk an interrupted run left, or
+        // only checked when the change is undone.
+        change.patches.push_back({4, SizeBytes(table.form.cksize),
+                                  SizeBytes(leftBehind >= 0 ? mmio::RiffSizeOf(fileSize) : table.form.cksize)});
         for (size_t i = 0; i < bodies.size(); ++i)
             change.patches.push_back({bodies[i], {former[i].begin(), former[i].end()}, {body.begin(), body.end()}});
         if (!f.Record(recorder, change, ui)) return;

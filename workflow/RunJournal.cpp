@@ -273,15 +273,16 @@ int OpenRunsFolder(const std::string& folder, bool create, std::string& error) {
     return runs;
 }
 
-// One of our journal files, read whole; false when it is none.
-bool ReadJournal(int dir, const std::string& name, std::string& text) {
+// One of our journal files, read whole or up to `limit` bytes; false when it
+// is none.
+bool ReadJournal(int dir, const std::string& name, std::string& text, size_t limit = SIZE_MAX) {
     const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
     text.clear();
     char buf[65536];
-    for (ssize_t n; ours && (n = ::read(fd, buf, sizeof buf)) != 0;) {
+    for (ssize_t n; ours && text.size() < limit && (n = ::read(fd, buf, sizeof buf)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ours = false;
         else text.append(buf, static_cast<size_t>(n));
@@ -315,13 +316,14 @@ struct Found {
     Parsed parsed;
 };
 
-// Every journal of the folder, oldest first.
-std::vector<Found> AllRuns(int dir, bool wantChanges) {
+// Every journal of the folder, oldest first; with `headsOnly`, read only as
+// far as when each run started.
+std::vector<Found> AllRuns(int dir, bool headsOnly) {
     std::vector<Found> runs;
     for (const std::string& name : JournalNames(dir)) {
         Found f{name, {}};
         std::string text;
-        if (!ReadJournal(dir, name, text) || !Parse(text, f.parsed, wantChanges)) continue;
+        if (!ReadJournal(dir, name, text, headsOnly ? 4096 : SIZE_MAX) || !Parse(text, f.parsed, false)) continue;
         f.parsed.summary.id = name.substr(0, name.size() - std::strlen(kSuffix));
         runs.push_back(std::move(f));
     }
@@ -515,7 +517,7 @@ void RunJournal::End(const BatchResult& result) {
                    (result.cancelled ? " cancelled\n" : " completed\n"),
                lock);
         // The oldest runs make room for this one.
-        const std::vector<Found> runs = AllRuns(dir_, false);
+        const std::vector<Found> runs = AllRuns(dir_, true);
         for (size_t i = 0; i + kKeptRuns < runs.size(); ++i) ::unlinkat(dir_, runs[i].name.c_str(), 0);
     }
     ::close(fd_);
