@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -34,9 +35,11 @@ std::string Text(const std::string& path) {
 
 // Starts velorize without a terminal, its journal in `state`.
 pid_t Start(const std::vector<std::string>& args, const std::string& state, const std::string& outputs,
-            const char* journal = nullptr) {
+            const char* journal = nullptr, rlim_t fileSizeLimit = RLIM_INFINITY) {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        const rlimit limit{fileSizeLimit, fileSizeLimit};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
         ::dup2(::open("/dev/null", O_RDONLY), 0);
         ::dup2(::open((outputs + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         ::dup2(::open((outputs + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
@@ -51,10 +54,11 @@ pid_t Start(const std::vector<std::string>& args, const std::string& state, cons
     return pid;
 }
 
-Result Velorize(const std::vector<std::string>& args, const TempDir& dir, const char* journal = nullptr) {
+Result Velorize(const std::vector<std::string>& args, const TempDir& dir, const char* journal = nullptr,
+               rlim_t fileSizeLimit = RLIM_INFINITY) {
     const std::string outputs = dir / "velorize";
     int status = 0;
-    ::waitpid(Start(args, dir / "state", outputs, journal), &status, 0);
+    ::waitpid(Start(args, dir / "state", outputs, journal, fileSizeLimit), &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(outputs + ".out"), Text(outputs + ".err")};
 }
 
@@ -264,9 +268,29 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "elsewhere"));
 
+    // A journal that fills up stops the run at the file it could not record:
+    // four records can't fit in 600 bytes.
+    std::vector<std::string> small;
+    for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav"})
+        small.push_back(MakeSoxWave(dir, name, 8000, 1, 8, "unsigned-integer", 0.01));
+    const auto smallBefore = Snapshot(small);
+    const Result full = Velorize({"--one-shot", small[0], small[1], small[2], small[3]}, dir, nullptr, 600);
+    EXPECT_EQ(full.status, 1);
+    size_t stop = 0;
+    while (stop < small.size() && !Contains(full.err, "Error: Velorizer did not change the file '" + small[stop] +
+                                                          "': the journal of this run could not be written "
+                                                          "(disk full).\nOperation cancelled.\n"))
+        ++stop;
+    ASSERT_LT(stop, small.size()) << full.err;
+    for (size_t i = 0; i < small.size(); ++i)
+        EXPECT_EQ(ReadBytes(small[i]).size(), smallBefore.at(small[i]).size() + (i < stop ? 32 : 0)) << i;
+    EXPECT_EQ(Velorize({"--undo"}, dir).status, 0);
+    EXPECT_EQ(Snapshot(small), smallBefore);
+    std::filesystem::remove_all(state);
+
     // Private to the user, pruned to the last 100 runs, none without changes.
+    std::filesystem::create_directories(state + "/velorizer/runs");
     ::chmod((state + "/velorizer").c_str(), 0755);
-    std::filesystem::create_directory(state + "/velorizer/runs");
     for (int i = 0; i < 105; ++i) {
         const std::string name = state + "/velorizer/runs/20000101-000000-" + std::to_string(100 + i) + ".journal";
         std::ofstream(name) << "velorizer journal 1\nstarted " << i << "\n";
