@@ -400,6 +400,9 @@ RunJournal::RunJournal(std::string folder, std::string program, std::string sett
       turnOff_(std::move(turnOff)) {}
 
 RunJournal::~RunJournal() {
+    // A run left by an error before its end keeps its journal, unless it
+    // changed nothing.
+    if (fd_ >= 0 && changes_ == 0) ::unlinkat(dir_, (id_ + kSuffix).c_str(), 0);
     if (fd_ >= 0) ::close(fd_);
     if (dir_ >= 0) ::close(dir_);
 }

@@ -80,7 +80,7 @@ void Say(const std::string& text) { std::cerr << Escaped(text) << "\n"; }
 
 const char* const kUsage =
     "Usage: velorize [--one-shot | --loop BEATS | --disk-based [--tempo BPM]] [--root NOTE]\n"
-    "                [--yes-to-all | --no-to-all] [--show] PATH...\n"
+    "                [--yes-to-all | --no-to-all] [--no-journal] [--show] PATH...\n"
     "       velorize --remove [--yes-to-all | --no-to-all] [--no-journal] PATH...\n"
     "       velorize --runs | --undo [RUN] [--yes-to-all | --no-to-all]\n";
 
@@ -90,7 +90,7 @@ Writes loop metadata (the RIFF "acid" chunk) into WAVE files, in place. Each
 PATH is a .wav file or a folder; folders are searched to any depth for files
 whose names end in .wav, a folder's own files first, in name order.
 
-Kind of sample (choose one unless --show):
+Kind of sample (choose one unless --show or --remove):
   --one-shot         a one-shot sample: no tempo, no root note
   --loop BEATS       a loop of BEATS beats (1 to 10000); each file's tempo is
                      derived from its length: BEATS x 60 x rate / frames
