@@ -4,17 +4,16 @@
 #include "RunJournal.h"
 #include "TestSupport.h"
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -33,11 +32,13 @@ std::string Text(const std::string& path) {
     return std::string(b.begin(), b.end());
 }
 
-// Starts velorize without a terminal, its journal in `state`.
+// Starts velorize without a terminal, its journal in `state`; `traced`, under
+// this process's ptrace, stopped before it begins.
 pid_t Start(const std::vector<std::string>& args, const std::string& state, const std::string& outputs,
-            const char* journal = nullptr, rlim_t fileSizeLimit = RLIM_INFINITY) {
+            const char* journal = nullptr, rlim_t fileSizeLimit = RLIM_INFINITY, bool traced = false) {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        if (traced && (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0 || ::raise(SIGSTOP) != 0)) ::_exit(126);
         const rlimit limit{fileSizeLimit, fileSizeLimit};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
         ::dup2(::open("/dev/null", O_RDONLY), 0);
@@ -52,6 +53,26 @@ pid_t Start(const std::vector<std::string>& args, const std::string& state, cons
         ::_exit(127);
     }
     return pid;
+}
+
+// Lets a traced process run to its `stopAt`-th system-call stop (the entry to
+// or the return from a call) and kills it there. The stops it made.
+size_t KillAtSyscall(pid_t pid, size_t stopAt) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    size_t stops = 0;
+    for (long sig = 0;; sig = 0) {
+        ::ptrace(PTRACE_SYSCALL, pid, nullptr, sig);
+        if (::waitpid(pid, &status, 0) < 0 || !WIFSTOPPED(status)) return stops;
+        if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+            if (WSTOPSIG(status) != SIGTRAP) sig = WSTOPSIG(status);  // not the one of exec
+        } else if (++stops == stopAt) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return stops;
+        }
+    }
 }
 
 Result Velorize(const std::vector<std::string>& args, const TempDir& dir, const char* journal = nullptr,
@@ -160,24 +181,21 @@ TEST(Journal, ARunKilledAtARandomMomentIsUndoneToTheByte) {
     std::vector<std::string> files;
     for (int i = 0; i < 100; ++i) files.push_back(dir / ("batch/" + std::to_string(i) + ".wav"));
     const Bytes original = ReadBytes(seed);
-    const auto reset = [&] {
+    const auto run = [&](size_t stopAt) {
         for (const auto& f : files) WriteBytes(f, original);
+        const std::vector<std::string> args = {"--loop", "4", dir / "batch"};
+        return KillAtSyscall(Start(args, dir / "state", dir / "killed", nullptr, RLIM_INFINITY, true), stopAt);
     };
-    reset();
-    const auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(Velorize({"--loop", "4", dir / "batch"}, dir).status, 0);
-    const auto full = std::chrono::steady_clock::now() - t0;
+    // Killed at a random system call of the run, however fast the disk is:
+    // between a record and its file, between a chunk and its RIFF size.
+    const size_t stops = run(SIZE_MAX);
+    ASSERT_GT(stops, 1000u);
     ASSERT_EQ(Velorize({"--undo"}, dir).status, 0);
-
     std::mt19937 rng(20250314);
     int stopped = 0;
-    for (int round = 0; round < 3; ++round) {
-        reset();
+    for (int round = 0; round < 4; ++round) {
         const size_t runs = RunIds(dir).size();
-        const pid_t pid = Start({"--loop", "4", dir / "batch"}, dir / "state", dir / "killed");
-        std::this_thread::sleep_for(full * (rng() % 1000) / 1000);
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+        run(1 + rng() % stops);
         // Killed before its journal was begun, it touched nothing.
         if (RunIds(dir).size() > runs) {
             stopped += Contains(Velorize({"--runs"}, dir).out, "(stopped before its end)\n");
@@ -186,7 +204,7 @@ TEST(Journal, ARunKilledAtARandomMomentIsUndoneToTheByte) {
         }
         for (const auto& f : files) ASSERT_EQ(ReadBytes(f), original) << f << " in round " << round;
     }
-    EXPECT_GT(stopped, 0) << "no kill landed in the middle of a run";
+    EXPECT_GT(stopped, 1);
 }
 
 TEST(Journal, RemovalIsReadBackAsUntaggedAndUndone) {
