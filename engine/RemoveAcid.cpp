@@ -63,7 +63,7 @@ Plan PlanRemoval(TargetFile& f, VelorizeUi& ui, FileChange& change) {
     change.tail.resize(static_cast<size_t>(fileSize - change.lengthAfter));
     h.Seek(change.lengthAfter, mmio::kSeekSet);
     const auto tailSize = static_cast<int64_t>(change.tail.size());
-    if (h.Read(change.tail.data(), tailSize) != tailSize) throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
+    if (tailSize > 0 && h.Read(change.tail.data(), tailSize) != tailSize) throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
     return Plan::Change;
 }
 

@@ -19,6 +19,7 @@ struct State {
 };
 
 bool ReadAt(mmio::File& h, int64_t offset, std::vector<uint8_t>& bytes) {
+    if (bytes.empty()) return true;
     h.Seek(offset, mmio::kSeekSet);
     const auto n = static_cast<int64_t>(bytes.size());
     if (h.Read(bytes.data(), n) == n) return true;
