@@ -496,7 +496,9 @@ TEST(VelorizeFile, TaggingReadsHeadersNotAudioSoAGigabyteCostsNoMore) {
         const int64_t read = BytesReadByThisProcess() - readBefore;
         EXPECT_TRUE(ui.messages.empty());
         EXPECT_LE(read, 16 * 1024) << dataBytes << " bytes of audio";
-        EXPECT_LT(took, std::chrono::milliseconds(50));
+        // The bytes read say it; the clock only catches a pathological case,
+        // with room for a loaded machine.
+        EXPECT_LT(took, std::chrono::seconds(2));
         EXPECT_EQ(std::filesystem::file_size(path), head.size() + dataBytes + 32);
         EXPECT_EQ(s.Tempo(), NearestFloat(4 * 60 * 44100, dataBytes / 4));
     }
