@@ -13,10 +13,12 @@
 
 namespace {
 const char* const kModule = "CRO";
-constexpr int32_t kAnswers[4] = {1, 3, 2, -1};  // by button index: Yes, Yes to All, No, Cancel
+using namespace velorizer;
+// By button index.
+constexpr int32_t kAnswers[4] = {kAnswerYes, kAnswerYesToAll, kAnswerNo, kAnswerCancel};
 }  // namespace
 
-int32_t frmConfirmReadOnly::answer_ = 0;
+int32_t frmConfirmReadOnly::answer_ = kAnswerNone;
 
 frmConfirmReadOnly::frmConfirmReadOnly(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -134,7 +136,7 @@ bool frmConfirmReadOnly::event(QEvent* e) {
 
 // Closing from the frame answers Cancel, never an answer left from an earlier question.
 void frmConfirmReadOnly::closeEvent(QCloseEvent* event) {
-    answer_ = -1;
+    answer_ = kAnswerCancel;
     event->accept();
     QDialog::done(QDialog::Rejected);
 }
@@ -144,7 +146,7 @@ void frmConfirmReadOnly::reject() { cmdConfirm_Click(3); }
 namespace velorizer {
 
 int32_t GetConfirmReadOnly(const std::string& title, const std::string& message) {
-    int32_t answer = 0;
+    int32_t answer = kAnswerNone;
     vx::Proc("velorize", "Function GetConfirmReadOnly", [&] {
         frmConfirmReadOnly::ClearAnswer();
         frmConfirmReadOnly dialog;

@@ -2,6 +2,8 @@
 // The change confirmation: a small modal dialog with Yes, Yes to All, No and
 // Cancel. It knows nothing about files; the caller composes the question.
 
+#include "VelorizeUi.h"
+
 #include <QDialog>
 #include <array>
 #include <cstdint>
@@ -28,7 +30,7 @@ public:
     QPushButton* cmdConfirm(int index) const { return cmdConfirm_[static_cast<size_t>(index)]; }
 
     // The stored answer outlives every dialog; each question clears it first.
-    static void ClearAnswer() { answer_ = 0; }
+    static void ClearAnswer() { answer_ = velorizer::kAnswerNone; }
 
 protected:
     bool event(QEvent* event) override;

@@ -1,12 +1,14 @@
 #include "frmMain1.h"
 
 #include "AppInfo.h"
+#include "BatchRun.h"
 #include "EnumFolders.h"
+#include "FileListModel.h"
 #include "FileListView.h"
+#include "PanelChoice.h"
 #include "PanelText.h"
 #include "Program.h"
 #include "RunTimeError.h"
-#include "Velorize.h"
 #include "Vexlor.h"
 #include "WindowPlacement.h"
 #include "Wildcard.h"
@@ -27,7 +29,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QProgressBar>
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
@@ -38,7 +39,6 @@
 namespace {
 
 const char* const kModule = "main";
-const char* const kPlaceholderText = "Drag and drop files/folders here.";
 
 std::function<void()>& EndProgram() {
     static std::function<void()> end = [] {
@@ -57,9 +57,6 @@ void DoEvents() { QCoreApplication::processEvents(); }
 std::string LocalPathBytes(const QUrl& url) {
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
-
-// A dropped path is taken when it matches "*.wav" in any mix of case.
-bool EndsWithWav(const std::string& path) { return velorizer::MatchesWildcard(path, "*.wav"); }
 
 // The keys that ask for a pop-up menu without a mouse.
 bool IsMenuKey(int key, Qt::KeyboardModifiers shift) {
@@ -80,6 +77,7 @@ frmMain1::frmMain1(QWidget* parent)
     setWindowIcon(velorizer::ProgramImage("velorizer"));
     ImageList1.insert("folder", velorizer::ProgramImage("folder"));
     ImageList1.insert("wave", velorizer::ProgramImage("wave"));
+    files_ = std::make_unique<FileListModel>(ui_->lvwFiles, ImageList1["wave"]);
 
     ui_->updBeats->setMinimum(1);
     ui_->updBeats->setMaximum(10000);
@@ -115,7 +113,7 @@ frmMain1::frmMain1(QWidget* parent)
     connect(ui_->updTempo, &UpDown::valueChanged, this, &frmMain1::updTempo_Change);
     for (UpDown* spin : {ui_->updBeats, ui_->updTempo})
         connect(spin, &UpDown::arrowPressed, this, [this] { LeaveTextBox(QApplication::focusWidget()); });
-    connect(ui_->lvwFiles, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { lvwFiles_ItemClick(item); });
+    connect(ui_->lvwFiles, &QAbstractItemView::clicked, this, &frmMain1::lvwFiles_ItemClick);
     // Keys, Ctrl+A, a click on empty space and removals change the selection too.
     QItemSelectionModel* selection = ui_->lvwFiles->selectionModel();
     connect(selection, &QItemSelectionModel::selectionChanged, this, &frmMain1::PreviewFollowsSelection);
@@ -146,9 +144,10 @@ void frmMain1::Form_Load() {
     vx::Proc(kModule, "Sub Form_Load", [&] {
         setWindowTitle(QString("%1 %2.%3").arg(vb::AppInfo::Title).arg(vb::AppInfo::Major()).arg(vb::AppInfo::Minor()));
         CentreOnScreen(this);
-        for (const char* name : velorizer::kRootNoteNames) {
-            ui_->cboRoot_0->addItem(QString::fromUtf8(name));
-            ui_->cboRoot_1->addItem(QString::fromUtf8(name));
+        for (int i = 0; i < velorizer::kRootNoteCount; ++i) {
+            const QString name = QString::fromUtf8(velorizer::RootNoteName(i));
+            ui_->cboRoot_0->addItem(name);
+            ui_->cboRoot_1->addItem(name);
         }
         ui_->cboRoot_0->setCurrentIndex(0);
         ui_->cboRoot_1->setCurrentIndex(0);
@@ -238,43 +237,8 @@ void frmMain1::Velorize() {
     // The run goes over the list as it stood when it began: nothing that
     // happens to the rows meanwhile (events run after every file) can pull an
     // entry from under it.
-    const std::vector<std::string> keys = Keys();
-    const int count = static_cast<int>(keys.size());
-    if (count == 0) {
-        velorizeUi_->MsgBox("No files were found in the specified directory.", velorizer::vbInformation, "");
-    } else {
-        int32_t readOnlyAnswer = 0;
-        int32_t retagAnswer = 0;
-        int32_t entry = 0;
-        velorizer::clsAcidSettings settings;
-        velorizer::PanelChoice choice;
-        choice.kind = ui_->optAcidProp_0->isChecked()   ? velorizer::PanelChoice::OneShot
-                      : ui_->optAcidProp_1->isChecked() ? velorizer::PanelChoice::Loop
-                                                        : velorizer::PanelChoice::DiskBased;
-        choice.loopRootIndex = ui_->cboRoot_0->currentIndex();
-        choice.beats = ui_->updBeats->value();
-        choice.tempoChecked = ui_->chkTempo->isChecked();
-        choice.diskRootIndex = ui_->cboRoot_1->currentIndex();
-        choice.tempoMilli = ui_->updTempo->value();
-        velorizer::FillSettings(settings, choice);
-
-        QProgressBar* bar = working_->ProgressBar1();
-        bar->setMaximum(count);
-        bar->setMinimum(0);
-        bar->setValue(0);
-        working_->show();
-        CentreOnScreen(working_.get());
-        for (const std::string& key : keys) {
-            ++entry;
-            bar->setValue(entry);
-            velorizer::VelorizeFile(key, settings, readOnlyAnswer, retagAnswer, *velorizeUi_);
-            if (readOnlyAnswer == -1 || retagAnswer == -1) break;
-            DoEvents();
-        }
-        working_->hide();
-        const bool cancelled = readOnlyAnswer == -1 || retagAnswer == -1;
-        velorizeUi_->MsgBox(cancelled ? "Operation cancelled." : "Operation completed.", velorizer::vbInformation, "");
-    }
+    velorizer::BatchRun run(Keys(), ReadPanel(), *velorizeUi_);
+    run.Run(working_.get());
     Busy(false);
     RefreshForm();
     runOpen_ = false;
@@ -284,11 +248,8 @@ void frmMain1::Velorize() {
 
 void frmMain1::cmdPreview_Click() {
     vx::Proc(kModule, "Sub cmdPreview_Click", [&] {
-        QTreeWidgetItem* selected = nullptr;
-        const QModelIndexList rows = ui_->lvwFiles->selectionModel()->selectedRows();
-        if (!rows.isEmpty()) selected = ui_->lvwFiles->topLevelItem(rows.first().row());
-        if (!selected) return;
-        PlaySound(selected->data(0, Qt::UserRole).toByteArray().toStdString());
+        const std::vector<int> rows = SelectedRows();
+        if (!rows.empty()) PlaySound(files_->Key(rows.front()));
     });
 }
 
@@ -301,6 +262,19 @@ void frmMain1::PlaySound(const std::string& FileName) {
 }
 
 // ---- Loop settings panel ---------------------------------------------------
+
+velorizer::PanelChoice frmMain1::ReadPanel() const {
+    velorizer::PanelChoice choice;
+    choice.kind = ui_->optAcidProp_0->isChecked()   ? velorizer::PanelChoice::OneShot
+                  : ui_->optAcidProp_1->isChecked() ? velorizer::PanelChoice::Loop
+                                                    : velorizer::PanelChoice::DiskBased;
+    choice.loopRootIndex = ui_->cboRoot_0->currentIndex();
+    choice.beats = ui_->updBeats->value();
+    choice.tempoChecked = ui_->chkTempo->isChecked();
+    choice.diskRootIndex = ui_->cboRoot_1->currentIndex();
+    choice.tempoMilli = ui_->updTempo->value();
+    return choice;
+}
 
 void frmMain1::optAcidProp_Click(int index) {
     vx::Proc(kModule, "Sub optAcidProp_Click", [&] {
@@ -361,12 +335,10 @@ void frmMain1::LeaveTextBox(QObject* box) {
 
 void frmMain1::ListviewReset() {
     vx::Proc(kModule, "Sub ListviewReset", [&] {
-        QTreeWidget* list = ui_->lvwFiles;
-        list->clear();
-        index_.clear();
-        AddItem(kDummyKey, kPlaceholderText, QIcon());
+        files_->Reset();
         if (!listSetUp_) {
             listSetUp_ = true;
+            QTreeWidget* list = ui_->lvwFiles;
             list->setHeaderLabels({"Name"});
             list->header()->setStretchLastSection(false);
             list->setColumnWidth(0, 2 * list->width());
@@ -378,48 +350,31 @@ void frmMain1::ListviewReset() {
 
 bool frmMain1::ListOK() {
     bool ok = false;
-    vx::Traced(kModule, "Function ListOK", [&] { ok = index_.find(kDummyKey) == index_.end(); });
+    vx::Traced(kModule, "Function ListOK", [&] { ok = files_->HasFiles(); });
     return ok;
 }
 
-std::vector<std::string> frmMain1::Keys() const {
-    std::vector<std::string> keys;
-    const QTreeWidget* list = ui_->lvwFiles;
-    keys.reserve(static_cast<size_t>(list->topLevelItemCount()));
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        keys.push_back(list->topLevelItem(i)->data(0, Qt::UserRole).toByteArray().toStdString());
-    return keys;
+std::vector<std::string> frmMain1::Keys() const { return files_->Keys(); }
+
+std::vector<int> frmMain1::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : ui_->lvwFiles->selectionModel()->selectedRows()) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
-bool frmMain1::AddItem(const std::string& key, const QString& text, const QIcon& icon) {
-    auto [it, added] = index_.try_emplace(key, nullptr);
-    if (!added) return false;
-    auto* item = new QTreeWidgetItem;
-    item->setText(0, text);
-    item->setData(0, Qt::UserRole, QByteArray::fromStdString(key));
-    if (!icon.isNull()) item->setIcon(0, icon);
-    it->second = item;
-    ui_->lvwFiles->addTopLevelItem(item);
-    return true;
-}
-
-void frmMain1::RemoveItem(QTreeWidgetItem* item) {
-    index_.erase(item->data(0, Qt::UserRole).toByteArray().toStdString());
-    // Taken out by its row first: deleting a listed item looks its row up from the top.
-    QTreeWidget* list = ui_->lvwFiles;
-    delete list->takeTopLevelItem(list->indexOfTopLevelItem(item));
-}
-
-void frmMain1::RemoveRow(int row) {
-    QTreeWidgetItem* item = ui_->lvwFiles->takeTopLevelItem(row);
-    index_.erase(item->data(0, Qt::UserRole).toByteArray().toStdString());
-    delete item;
+bool frmMain1::OneRowSelected() const {
+    int rows = 0;
+    for (const QItemSelectionRange& range : ui_->lvwFiles->selectionModel()->selection()) {
+        rows += range.height();
+        if (rows > 1) break;
+    }
+    return rows == 1;
 }
 
 void frmMain1::lvwFiles_OLEDragDrop(const QMimeData* data) {
     vx::Traced(kModule, "Sub lvwFiles_OLEDragDrop", [&] {
-        QTreeWidget* list = ui_->lvwFiles;
-        const int before = list->topLevelItemCount();
+        const int before = files_->RowCount();
         for (const QUrl& url : data->urls()) {
             if (!url.isLocalFile()) continue;
             const std::string path = LocalPathBytes(url);
@@ -431,51 +386,35 @@ void frmMain1::lvwFiles_OLEDragDrop(const QMimeData* data) {
                 ShowFiles = &walker;
                 setCursor(Qt::WaitCursor);
                 ui_->lvwFiles->BeginAppending();
-                walker.Go(path, "*.wav");
+                walker.Go(path, std::string(velorizer::kWaveWildcard));
                 ui_->lvwFiles->EndAppending();
                 ShowFiles = nullptr;
                 unsetCursor();
-            } else if (EndsWithWav(path)) {
-                vx::IgnoreErrors([&] { AddItem(path, QFile::decodeName(QByteArray::fromStdString(path)), ImageList1["wave"]); });
+            } else if (velorizer::EndsWithWav(path)) {
+                vx::IgnoreErrors([&] { files_->AddFile(path); });
             }
         }
-        if (list->topLevelItemCount() != before) {
-            vx::IgnoreErrors([&] {
-                auto it = index_.find(kDummyKey);
-                if (it != index_.end()) RemoveItem(it->second);
-            });
-        }
+        if (files_->RowCount() != before) vx::IgnoreErrors([&] { files_->RemovePlaceholder(); });
         RefreshForm();
     });
 }
 
 void frmMain1::ShowFiles_File(const std::string& path) {
     vx::Traced(kModule, "Sub ShowFiles_File", [&] {
-        vx::IgnoreErrors([&] { AddItem(path, QFile::decodeName(QByteArray::fromStdString(path)), ImageList1["wave"]); });
+        vx::IgnoreErrors([&] { files_->AddFile(path); });
         ++foundFiles_;
         if (foundFiles_ % 100 == 0) DoEvents();
     });
 }
 
-void frmMain1::lvwFiles_ItemClick(QTreeWidgetItem* item) {
+void frmMain1::lvwFiles_ItemClick(const QModelIndex& row) {
     vx::Proc(kModule, "Sub lvwFiles_ItemClick", [&] {
-        item->setSelected(true);
-        QTreeWidget* list = ui_->lvwFiles;
-        int selected = 0;
-        for (int i = 0; i < list->topLevelItemCount() && selected <= 1; ++i)
-            if (list->topLevelItem(i)->isSelected()) ++selected;
-        ui_->cmdPreview->setEnabled(selected == 1);
+        ui_->lvwFiles->selectionModel()->select(row, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        ui_->cmdPreview->setEnabled(OneRowSelected());
     });
 }
 
-void frmMain1::PreviewFollowsSelection() {
-    int rows = 0;
-    for (const QItemSelectionRange& range : ui_->lvwFiles->selectionModel()->selection()) {
-        rows += range.height();
-        if (rows > 1) break;
-    }
-    ui_->cmdPreview->setEnabled(rows == 1);
-}
+void frmMain1::PreviewFollowsSelection() { ui_->cmdPreview->setEnabled(OneRowSelected()); }
 
 bool frmMain1::lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos) {
     bool shown = false;
@@ -507,25 +446,16 @@ void frmMain1::lvwFiles_KeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void frmMain1::PopUpFilesMenu(const QPoint& globalPos) {
-    ui_->mnuFilesDelete->setEnabled(false);
-    QTreeWidget* list = ui_->lvwFiles;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        if (list->topLevelItem(i)->isSelected()) {
-            ui_->mnuFilesDelete->setEnabled(true);
-            break;
-        }
-    }
+    ui_->mnuFilesDelete->setEnabled(ui_->lvwFiles->selectionModel()->hasSelection());
     mnuFiles_->exec(globalPos);
 }
 
 void frmMain1::mnuFilesDelete_Click() {
     vx::Proc(kModule, "Sub mnuFilesDelete_Click", [&] {
-        QTreeWidget* list = ui_->lvwFiles;
-        if (!list->selectionModel()->hasSelection()) return;
-        for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
-            if (list->topLevelItem(i)->isSelected()) RemoveRow(i);
-        }
-        if (list->topLevelItemCount() == 0) ListviewReset();
+        const std::vector<int> rows = SelectedRows();
+        if (rows.empty()) return;
+        files_->RemoveRows(rows);
+        if (files_->RowCount() == 0) ListviewReset();
         RefreshForm();
     });
 }

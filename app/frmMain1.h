@@ -4,6 +4,7 @@
 // module name "main".
 
 #include "DesktopUi.h"
+#include "FileListModel.h"
 
 #include <QHash>
 #include <QIcon>
@@ -12,16 +13,19 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 namespace Ui { class frmMain1; }
-namespace velorizer { class EnumFolders; }
+namespace velorizer {
+class EnumFolders;
+struct PanelChoice;
+}  // namespace velorizer
 class QComboBox;
 class QLabel;
 class QMenu;
 class QMimeData;
 class QRadioButton;
-class QTreeWidgetItem;
+class QModelIndex;
 class frmWorking;
 
 class frmMain1 : public QWidget {
@@ -31,7 +35,7 @@ public:
     ~frmMain1() override;
 
     // Key of the placeholder row.
-    static constexpr const char* kDummyKey = "dummy";
+    static constexpr const char* kDummyKey = FileListModel::kPlaceholderKey;
 
     bool Busy();
     void Busy(bool value);
@@ -69,6 +73,8 @@ private:
     void cmdPreview_Click();
     void PlaySound(const std::string& FileName);
 
+    // The panel as the next run takes it.
+    velorizer::PanelChoice ReadPanel() const;
     void optAcidProp_Click(int index);
     void chkTempo_Click();
     void txtBeats_LostFocus();
@@ -80,7 +86,7 @@ private:
 
     void lvwFiles_OLEDragDrop(const QMimeData* data);
     void ShowFiles_File(const std::string& path);
-    void lvwFiles_ItemClick(QTreeWidgetItem* item);
+    void lvwFiles_ItemClick(const QModelIndex& row);
     bool lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos);
     // Delete, and the menu key or Shift+F10; called only for those keys.
     void lvwFiles_KeyDown(int key, Qt::KeyboardModifiers shift);
@@ -90,17 +96,16 @@ private:
     void mnuFilesDelete_Click();
     void mnuFilesDeleteAll_Click();
 
-    // Adds a row; false when the key is in the list already.
-    bool AddItem(const std::string& key, const QString& text, const QIcon& icon);
-    void RemoveItem(QTreeWidgetItem* item);
-    void RemoveRow(int row);
+    // The numbers of the selected rows, in list order.
+    std::vector<int> SelectedRows() const;
+    bool OneRowSelected() const;
     void RecoverAfterFailedRun();
 
     std::unique_ptr<Ui::frmMain1> ui_;
     std::unique_ptr<frmWorking> working_;
     QMenu* mnuFiles_ = nullptr;
     QHash<QString, QIcon> ImageList1;
-    std::unordered_map<std::string, QTreeWidgetItem*> index_;
+    std::unique_ptr<FileListModel> files_;
     velorizer::EnumFolders* ShowFiles = nullptr;
     int32_t foundFiles_ = 0;
     bool busy_ = false;

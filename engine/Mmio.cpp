@@ -1,5 +1,7 @@
 #include "Mmio.h"
 
+#include "LittleEndian.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,16 +16,6 @@ namespace {
 // One read fetches this much: the headers of a WAVE file and, for small files,
 // the whole file.
 constexpr int64_t kCacheSize = 4096;
-
-uint32_t LE32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void PutLE32(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
 }  // namespace
 
 std::string FOURCCToString(FOURCC id) {
@@ -186,8 +178,8 @@ int32_t File::Descend(MMCKINFO& ck, const MMCKINFO* parent, uint32_t flags) {
             pos_ = start;
             return MMIOERR_CHUNKNOTFOUND;
         }
-        const FOURCC id = LE32(head);
-        const uint32_t size = LE32(head + 4);
+        const FOURCC id = le::U32(head);
+        const uint32_t size = le::U32(head + 4);
         const bool isForm = id == kRIFF || id == kLIST;
         FOURCC type = 0;
         if (isForm) {
@@ -197,7 +189,7 @@ int32_t File::Descend(MMCKINFO& ck, const MMCKINFO* parent, uint32_t flags) {
                 pos_ = start;
                 return MMIOERR_CHUNKNOTFOUND;
             }
-            type = LE32(head + 8);
+            type = le::U32(head + 8);
         }
         bool match = true;
         if (flags & MMIO_FINDCHUNK) match = id == ck.ckid;
@@ -222,11 +214,11 @@ int32_t File::Ascend(MMCKINFO& ck, uint32_t /*flags*/) {
         const int64_t size = pos_ - ck.dwDataOffset;
         if (size < 0 || size > int64_t{0xFFFFFFFF}) return MMIOERR_CANNOTWRITE;
         if (static_cast<uint32_t>(size) != ck.cksize) {
-            unsigned char le[4];
-            PutLE32(le, static_cast<uint32_t>(size));
+            unsigned char field[4];
+            le::PutU32(field, static_cast<uint32_t>(size));
             const int64_t here = pos_;
             pos_ = ck.dwDataOffset - 4;
-            const bool ok = Write(le, 4) == 4;
+            const bool ok = Write(field, 4) == 4;
             pos_ = here;
             if (!ok) return MMIOERR_CANNOTWRITE;
             ck.cksize = static_cast<uint32_t>(size);
@@ -247,10 +239,10 @@ int32_t File::CreateChunk(MMCKINFO& ck, uint32_t flags) {
     int64_t len = 8;
     if (flags & MMIO_CREATERIFF) ck.ckid = kRIFF;
     else if (flags & MMIO_CREATELIST) ck.ckid = kLIST;
-    PutLE32(head, ck.ckid);
-    PutLE32(head + 4, ck.cksize);
+    le::PutU32(head, ck.ckid);
+    le::PutU32(head + 4, ck.cksize);
     if (flags & (MMIO_CREATERIFF | MMIO_CREATELIST)) {
-        PutLE32(head + 8, ck.fccType);
+        le::PutU32(head + 8, ck.fccType);
         len = 12;
     }
     const int64_t start = pos_;

@@ -1,6 +1,8 @@
 #include "Velorize.h"
 
+#include "LittleEndian.h"
 #include "Mmio.h"
+#include "RiffForm.h"
 #include "RunTimeError.h"
 
 #include <cerrno>
@@ -14,20 +16,13 @@
 
 namespace velorizer {
 
-const char* const kRootNoteNames[13] = {"Don't transpose", "C", "C#", "D", "D#", "E", "F",
-                                        "F#", "G", "G#", "A", "A#", "B"};
-
 namespace {
 
 const char* const kConfirmTitle = "Confirm Velorizing";
 const char* const kErrorCaption = "Error";
 constexpr int32_t kVelorizeError = vb::kObjectError + 1;
 const mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
-
-uint16_t LE16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t LE32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+const mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
 
 // A file we leave alone is always told to the user with the file and the reason,
 // so that "Operation completed." never hides a file that was not tagged.
@@ -46,9 +41,6 @@ std::string ErrnoText(int err) {
 
 const char* const kChangedMeanwhile = "it changed while it was being tagged";
 const char* const kCutShort = "it holds fewer bytes than its RIFF header declares";
-// No WAVE file needs more top-level chunks than this; a crafted one with millions
-// must not hold up a batch.
-constexpr int kMaxChunks = 10000;
 const char* const kTooManyChunks = "it holds more than 10,000 chunks";
 
 // Acts on an answer of the change confirmation; true when the change is permitted.
@@ -130,79 +122,50 @@ bool StillThere(const std::string& path, bool viaLink, const struct stat& seen) 
     return r == 0 && S_ISREG(now.st_mode) && SameFile(now, seen);
 }
 
-// The form must be the file itself: a RIFF "WAVE" header at its first byte.
-// Nothing further is searched, so a large file of something else costs one read.
-int32_t EnterWaveForm(mmio::File& h, mmio::MMCKINFO& form) {
-    h.Seek(0, mmio::kSeekSet);
-    const int32_t r = h.Descend(form, nullptr, 0);
-    if (r != mmio::MMSYSERR_NOERROR) return r;
-    if (form.ckid != mmio::kRIFF || form.fccType != mmio::StringToFOURCC("WAVE")) return mmio::MMIOERR_CHUNKNOTFOUND;
-    return mmio::MMSYSERR_NOERROR;
-}
-
-struct FormWalk {
-    std::vector<int64_t> acidBodies;  // data offsets of the 24-byte acid chunks
-    uint32_t oddAcidSize = 0;         // size of an acid chunk that is not 24 bytes
-    bool hasOddAcid = false;
-    bool anyChunk = false;
-    bool tooMany = false;             // stopped after kMaxChunks chunks
-    int64_t end = 0;                  // position behind the last chunk and its pad byte
-    int64_t lastDataEnd = 0;          // position behind the last chunk's data
-    bool lastOdd = false;
-    int32_t result = 0;               // how the walk ended
+// The acid chunks of a form, as its table lists them.
+struct AcidChunks {
+    std::vector<int64_t> bodies;  // data offsets of the 24-byte ones
+    bool hasOdd = false;          // one of another size, the first of which is
+    uint32_t oddSize = 0;
 };
 
-// Every chunk of the form, from its first to its declared end.
-FormWalk WalkForm(mmio::File& h, const mmio::MMCKINFO& form, int64_t firstChunk) {
-    FormWalk walk;
-    h.Seek(firstChunk, mmio::kSeekSet);
-    walk.end = walk.lastDataEnd = firstChunk;
-    for (int count = 0;; ++count) {
-        const int64_t p = h.Tell();
-        mmio::MMCKINFO ck;
-        walk.result = h.Descend(ck, &form, 0);
-        if (walk.result != mmio::MMSYSERR_NOERROR) {
-            walk.end = p;
-            break;
+AcidChunks FindAcidChunks(const mmio::FormTable& table) {
+    AcidChunks acid;
+    for (const mmio::ChunkEntry& ck : table.chunks) {
+        if (ck.id != kAcid) continue;
+        if (ck.size == clsAcidSettings::kBodySize) {
+            acid.bodies.push_back(ck.dataOffset);
+        } else if (!acid.hasOdd) {
+            acid.hasOdd = true;
+            acid.oddSize = ck.size;
         }
-        if (count == kMaxChunks) {
-            walk.tooMany = true;
-            break;
-        }
-        if (ck.ckid == kAcid) {
-            if (ck.cksize == clsAcidSettings::kBodySize) {
-                walk.acidBodies.push_back(ck.dwDataOffset);
-            } else if (!walk.hasOddAcid) {
-                walk.hasOddAcid = true;
-                walk.oddAcidSize = ck.cksize;
-            }
-        }
-        walk.anyChunk = true;
-        walk.lastDataEnd = ck.dwDataOffset + ck.cksize;
-        walk.lastOdd = (ck.cksize & 1) != 0;
-        h.Ascend(ck, 0);
     }
-    return walk;
+    return acid;
+}
+
+std::string OddAcidText(const AcidChunks& acid) {
+    return "its acid chunk is " + std::to_string(acid.oddSize) + " bytes long instead of 24";
 }
 
 // An append stopped between the chunk and the RIFF size leaves the intact form,
 // the zero pad byte its last chunk may need, and one whole 24-byte acid chunk
 // behind it. That shape and nothing else: the offset of the chunk's header, or -1.
-int64_t InterruptedAppend(mmio::File& h, const mmio::MMCKINFO& form, const FormWalk& walk) {
-    if (walk.result != mmio::MMIOERR_CHUNKNOTFOUND || !walk.acidBodies.empty() || walk.hasOddAcid) return -1;
-    const int64_t formEnd = form.dwDataOffset + form.cksize;
-    const bool needsPad = walk.anyChunk && walk.lastOdd && walk.lastDataEnd == formEnd;
-    if (walk.end != formEnd && !needsPad) return -1;
+int64_t InterruptedAppend(mmio::File& h, const mmio::FormTable& table, const AcidChunks& acid) {
+    if (table.tooMany || !acid.bodies.empty() || acid.hasOdd) return -1;
+    const int64_t formEnd = table.FormEnd();
+    const bool needsPad =
+        !table.chunks.empty() && (table.chunks.back().size & 1) != 0 && table.chunks.back().DataEnd() == formEnd;
+    if (table.end != formEnd && !needsPad) return -1;
     const int64_t at = formEnd + (needsPad ? 1 : 0);
-    constexpr int64_t kChunk = 8 + clsAcidSettings::kBodySize;
-    if (h.Size() != at + kChunk || at + kChunk - 8 > int64_t{0xFFFFFFFF}) return -1;
+    const int64_t fileEnd = at + clsAcidSettings::kChunkSize;
+    if (h.Size() != fileEnd || mmio::RiffSizeOf(fileEnd) > mmio::kMaxRiffSize) return -1;
     unsigned char head[9];
     h.Seek(formEnd, mmio::kSeekSet);
     const int64_t want = needsPad ? 9 : 8;
     if (h.Read(head, want) != want) return -1;
     const unsigned char* chunk = head + (needsPad ? 1 : 0);
     if (needsPad && head[0] != 0) return -1;
-    if (LE32(chunk) != kAcid || LE32(chunk + 4) != clsAcidSettings::kBodySize) return -1;
+    if (le::U32(chunk) != kAcid || le::U32(chunk + 4) != clsAcidSettings::kBodySize) return -1;
     return at;
 }
 
@@ -250,27 +213,22 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
     }
     mmio::File& h = *s.handle;
 
-    mmio::MMCKINFO form;
-    const int32_t entered = EnterWaveForm(h, form);
+    // The whole form is read, so that a file never ends up with two acid
+    // chunks that say different things.
+    mmio::FormTable table;
+    const int32_t entered = mmio::ReadForm(h, kWave, table);
     if (entered == mmio::MMIOERR_CANNOTREAD) throw vb::ErrnoError(h.LastErrno());
     if (entered != mmio::MMSYSERR_NOERROR)
         throw vb::RunTimeError(kVelorizeError, "mmioDescend failed on " + path, "VelorizeFile");
-    const int64_t firstChunk = h.Tell();
-
-    // The whole form is searched, so that a file never ends up with two acid
-    // chunks that say different things. It is walked first, so that the searches
-    // for "fmt " and "data" below never cross more than kMaxChunks chunks either.
-    FormWalk walk = WalkForm(h, form, firstChunk);
-    if (walk.result == mmio::MMIOERR_CANNOTREAD) throw vb::ErrnoError(h.LastErrno());
-    if (walk.tooMany) return Refuse(ui, path, kTooManyChunks);
+    if (table.tooMany) return Refuse(ui, path, kTooManyChunks);
 
     const int32_t mode = settings.Mode();
     if (mode == kModeLoop || mode == kModeLoopRoot) {
         float tempo = kDefaultTempo;
         WaveFormat format;
         uint32_t dataSize = 0;
-        h.Seek(firstChunk, mmio::kSeekSet);
-        if (ReadWaveFormat(h, form, format) == 0 && GetDataChunkSize(h, form, dataSize) == 0)
+        size_t next = 0;
+        if (ReadWaveFormat(h, table, next, format) == 0 && GetDataChunkSize(table, next, dataSize) == 0)
             tempo = LoopTempo(settings.LoopBeats(), format, dataSize);
         // A chunk that could not be read is no reason for a tempo of 120.
         if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
@@ -278,45 +236,45 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
     }
 
     const int64_t fileSize = h.Size();
-    const int64_t formEnd = form.dwDataOffset + form.cksize;
+    const int64_t formEnd = table.FormEnd();
 
-    if (walk.hasOddAcid)
-        return Refuse(ui, path, "its acid chunk is " + std::to_string(walk.oddAcidSize) + " bytes long instead of 24");
+    AcidChunks acid = FindAcidChunks(table);
+    if (acid.hasOdd) return Refuse(ui, path, OddAcidText(acid));
 
-    const int64_t leftBehind = InterruptedAppend(h, form, walk);
+    const int64_t leftBehind = InterruptedAppend(h, table, acid);
     if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
     if (leftBehind >= 0) {
         // Finish what an interrupted run began: take its chunk into the form.
-        unsigned char le[4];
-        const auto size = static_cast<uint32_t>(fileSize - 8);
-        for (int i = 0; i < 4; ++i) le[i] = static_cast<unsigned char>(size >> (8 * i));
+        unsigned char riffSize[4];
+        le::PutU32(riffSize, static_cast<uint32_t>(mmio::RiffSizeOf(fileSize)));
         h.Seek(4, mmio::kSeekSet);
-        if (h.Write(le, 4) != 4 || !h.Flush()) throw vb::ErrnoError(h.LastErrno());
-        walk.acidBodies.push_back(leftBehind + 8);
+        if (h.Write(riffSize, 4) != 4 || !h.Flush()) throw vb::ErrnoError(h.LastErrno());
+        acid.bodies.push_back(leftBehind + mmio::kChunkHeaderSize);
     }
 
-    if (!walk.acidBodies.empty()) {
-        if (walk.acidBodies.back() + clsAcidSettings::kBodySize > fileSize) return Refuse(ui, path, kCutShort);
+    const std::vector<int64_t>& bodies = acid.bodies;
+    if (!bodies.empty()) {
+        if (bodies.back() + clsAcidSettings::kBodySize > fileSize) return Refuse(ui, path, kCutShort);
         if (retagAnswer != kAnswerYesToAll) {
             const int32_t answer = ui.AskToChange(ChangeQuestion::Retag, path, kConfirmTitle,
                                                   "Are you sure you want to re-Velorize the file '" + path + "'?");
             if (!TakeAnswer(answer, retagAnswer)) return;
             if (!StillThere(path, viaLink, seen)) return Refuse(ui, path, kChangedMeanwhile);
         }
-        std::vector<clsAcidSettings::Body> former(walk.acidBodies.size());
-        for (size_t i = 0; i < walk.acidBodies.size(); ++i) {
-            h.Seek(walk.acidBodies[i], mmio::kSeekSet);
+        std::vector<clsAcidSettings::Body> former(bodies.size());
+        for (size_t i = 0; i < bodies.size(); ++i) {
+            h.Seek(bodies[i], mmio::kSeekSet);
             if (h.Read(former[i].data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize)
                 throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
         }
-        for (size_t i = 0; i < walk.acidBodies.size(); ++i) {
-            h.Seek(walk.acidBodies[i], mmio::kSeekSet);
+        for (size_t i = 0; i < bodies.size(); ++i) {
+            h.Seek(bodies[i], mmio::kSeekSet);
             if (!settings.WriteData(h, false, &ui)) {
                 const int err = h.LastErrno();
                 // Put back what the failed writes may have touched.
                 bool restored = true;
                 for (size_t j = 0; j <= i; ++j) {
-                    h.Seek(walk.acidBodies[j], mmio::kSeekSet);
+                    h.Seek(bodies[j], mmio::kSeekSet);
                     restored = h.Write(former[j].data(), clsAcidSettings::kBodySize) >= 0 && h.Flush() && restored;
                 }
                 if (!restored)
@@ -333,13 +291,14 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
     // not end up inside the RIFF size.
     int64_t appendAt = -1;
     bool writePad = false;
-    if (walk.end == formEnd && fileSize == formEnd) {
+    const int64_t lastDataEnd = table.chunks.empty() ? 0 : table.chunks.back().DataEnd();
+    if (table.end == formEnd && fileSize == formEnd) {
         appendAt = formEnd;
-    } else if (walk.anyChunk && walk.lastOdd && fileSize == walk.lastDataEnd &&
-               (formEnd == walk.lastDataEnd || formEnd == walk.lastDataEnd + 1)) {
+    } else if (!table.chunks.empty() && (table.chunks.back().size & 1) != 0 && fileSize == lastDataEnd &&
+               (formEnd == lastDataEnd || formEnd == lastDataEnd + 1)) {
         // The last chunk's pad byte is missing: it is written as a zero.
         writePad = true;
-        appendAt = walk.lastDataEnd + 1;
+        appendAt = lastDataEnd + 1;
     }
     if (appendAt < 0) {
         return Refuse(ui, path,
@@ -347,21 +306,21 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
                       : fileSize < formEnd ? kCutShort
                                            : "its chunks do not end where its RIFF form ends");
     }
-    if (appendAt + 8 + clsAcidSettings::kBodySize - 8 > int64_t{0xFFFFFFFF})
+    if (mmio::RiffSizeOf(appendAt + clsAcidSettings::kChunkSize) > mmio::kMaxRiffSize)
         return Refuse(ui, path, "another chunk would make it larger than a RIFF file can be");
 
     // Write order: the new chunk reaches the disk (in the ascend inside
     // WriteData) before the RIFF size that takes it into the form. Whenever
     // the program is stopped, the file is the old form intact, possibly with
     // the new chunk lying behind it, which the next run completes.
-    h.Seek(writePad ? walk.lastDataEnd : appendAt, mmio::kSeekSet);
+    h.Seek(writePad ? lastDataEnd : appendAt, mmio::kSeekSet);
     bool written = true;
     if (writePad) {
         const unsigned char zero = 0;
         written = h.Write(&zero, 1) == 1;
     }
-    form.dwFlags |= mmio::MMIO_DIRTY;
-    if (!written || !settings.WriteData(h, true, &ui) || h.Ascend(form, 0) != mmio::MMSYSERR_NOERROR) {
+    table.form.dwFlags |= mmio::MMIO_DIRTY;
+    if (!written || !settings.WriteData(h, true, &ui) || h.Ascend(table.form, 0) != mmio::MMSYSERR_NOERROR) {
         const int err = h.LastErrno() ? h.LastErrno() : EIO;
         if (!h.Truncate(fileSize))
             throw PartialChange{ErrnoText(err) + ", and its former length could not be restored (" +
@@ -372,33 +331,29 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
 
 }  // namespace
 
-int32_t ReadWaveFormat(mmio::File& handle, const mmio::MMCKINFO& form, WaveFormat& format) {
-    mmio::MMCKINFO ck;
-    ck.ckid = mmio::StringToFOURCC("fmt ");
-    if (handle.Descend(ck, &form, mmio::MMIO_FINDCHUNK) != mmio::MMSYSERR_NOERROR) return -1;
-    int32_t result = -1;
+int32_t ReadWaveFormat(mmio::File& handle, const mmio::FormTable& form, size_t& next, WaveFormat& format) {
+    const int at = form.Find(mmio::StringToFOURCC("fmt "), next);
+    if (at < 0) return -1;
+    next = static_cast<size_t>(at) + 1;
     // Plain (16), extended (18) and extensible (40) format chunks all begin with
     // the same 16 bytes.
+    const mmio::ChunkEntry& ck = form.chunks[static_cast<size_t>(at)];
     unsigned char b[16];
-    if (ck.cksize >= 16 && handle.Read(b, 16) == 16) {
-        format.formatTag = LE16(b);
-        format.channels = LE16(b + 2);
-        format.samplesPerSec = LE32(b + 4);
-        format.avgBytesPerSec = LE32(b + 8);
-        format.blockAlign = LE16(b + 12);
-        format.bitsPerSample = LE16(b + 14);
-        result = 0;
-    }
-    handle.Ascend(ck, 0);
-    return result;
+    if (ck.size < 16 || mmio::ReadChunkData(handle, ck, b, 16) != 16) return -1;
+    format.formatTag = le::U16(b);
+    format.channels = le::U16(b + 2);
+    format.samplesPerSec = le::U32(b + 4);
+    format.avgBytesPerSec = le::U32(b + 8);
+    format.blockAlign = le::U16(b + 12);
+    format.bitsPerSample = le::U16(b + 14);
+    return 0;
 }
 
-int32_t GetDataChunkSize(mmio::File& handle, const mmio::MMCKINFO& form, uint32_t& size) {
-    mmio::MMCKINFO ck;
-    ck.ckid = mmio::StringToFOURCC("data");
-    if (handle.Descend(ck, &form, mmio::MMIO_FINDCHUNK) != mmio::MMSYSERR_NOERROR) return -1;
-    size = ck.cksize;
-    handle.Ascend(ck, 0);
+int32_t GetDataChunkSize(const mmio::FormTable& form, size_t& next, uint32_t& size) {
+    const int at = form.Find(mmio::StringToFOURCC("data"), next);
+    if (at < 0) return -1;
+    next = static_cast<size_t>(at) + 1;
+    size = form.chunks[static_cast<size_t>(at)].size;
     return 0;
 }
 
@@ -488,30 +443,27 @@ bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>&
         error = err == ENOTSUP ? "it is not a regular file" : ErrnoText(err);
         return false;
     }
-    mmio::MMCKINFO form;
-    const int32_t entered = EnterWaveForm(*h, form);
+    mmio::FormTable table;
+    const int32_t entered = mmio::ReadForm(*h, kWave, table);
     if (entered != mmio::MMSYSERR_NOERROR) {
         error = entered == mmio::MMIOERR_CANNOTREAD ? ErrnoText(h->LastErrno()) : "it is not a WAVE file";
         return false;
     }
-    FormWalk walk = WalkForm(*h, form, h->Tell());
-    if (walk.result == mmio::MMIOERR_CANNOTREAD) {
-        error = ErrnoText(h->LastErrno());
-        return false;
-    }
     // The same verdicts as tagging gives.
-    if (walk.tooMany) error = kTooManyChunks;
-    else if (walk.hasOddAcid) error = "its acid chunk is " + std::to_string(walk.oddAcidSize) + " bytes long instead of 24";
-    else if (!walk.acidBodies.empty() && walk.acidBodies.back() + clsAcidSettings::kBodySize > h->Size()) error = kCutShort;
+    AcidChunks acid = FindAcidChunks(table);
+    if (table.tooMany) error = kTooManyChunks;
+    else if (acid.hasOdd) error = OddAcidText(acid);
+    else if (!acid.bodies.empty() && acid.bodies.back() + clsAcidSettings::kBodySize > h->Size()) error = kCutShort;
     if (!error.empty()) return false;
     // A chunk an interrupted run left behind the form is the file's acid chunk:
     // the next tagging takes it in.
-    if (const int64_t behind = InterruptedAppend(*h, form, walk); behind >= 0) walk.acidBodies.push_back(behind + 8);
+    if (const int64_t behind = InterruptedAppend(*h, table, acid); behind >= 0)
+        acid.bodies.push_back(behind + mmio::kChunkHeaderSize);
     if (h->ReadFailed()) {
         error = ErrnoText(h->LastErrno());
         return false;
     }
-    for (int64_t offset : walk.acidBodies) {
+    for (int64_t offset : acid.bodies) {
         clsAcidSettings::Body body{};
         h->Seek(offset, mmio::kSeekSet);
         if (h->Read(body.data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize) {
@@ -521,35 +473,6 @@ bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>&
         bodies.push_back(body);
     }
     return true;
-}
-
-void FillSettings(clsAcidSettings& settings, const PanelChoice& choice) {
-    switch (choice.kind) {
-        case PanelChoice::OneShot:
-            settings.Mode(kModeOneShot);
-            break;
-        case PanelChoice::Loop:
-            settings.Mode(kModeLoopRoot);
-            if (choice.loopRootIndex > 0) settings.MidiBase(static_cast<int16_t>(59 + choice.loopRootIndex));
-            else settings.Mode(kModeLoop);
-            settings.LoopBeats(choice.beats);
-            break;
-        case PanelChoice::DiskBased:
-            if (choice.tempoChecked) {
-                if (choice.diskRootIndex > 0) {
-                    settings.MidiBase(static_cast<int16_t>(47 + choice.diskRootIndex));
-                    settings.Mode(kModeDiskTempoRoot);
-                } else {
-                    settings.Mode(kModeDiskTempo);
-                    settings.MidiBase(60);
-                }
-            } else {
-                settings.Mode(kModeDiskNoTempo);
-                settings.MidiBase(60);
-            }
-            settings.Tempo(static_cast<float>(choice.tempoMilli / 1000.0));
-            break;
-    }
 }
 
 }  // namespace velorizer

@@ -10,7 +10,7 @@
 
 namespace mmio {
 class File;
-struct MMCKINFO;
+struct FormTable;
 }  // namespace mmio
 
 namespace velorizer {
@@ -25,13 +25,13 @@ struct WaveFormat {
     uint16_t bitsPerSample = 0;
 };
 
-// Finds the "fmt " chunk in the form from the current position and reads it.
-// 0 on success, -1 when there is none or it is shorter than 16 bytes. The
-// position is then just behind the chunk.
-int32_t ReadWaveFormat(mmio::File& handle, const mmio::MMCKINFO& form, WaveFormat& format);
-// Finds the "data" chunk in the form from the current position: 0 and its
-// declared size, or -1. The position is then just behind the chunk.
-int32_t GetDataChunkSize(mmio::File& handle, const mmio::MMCKINFO& form, uint32_t& size);
+// Finds the first "fmt " chunk of the form from chunk `next` on and reads it.
+// 0 on success, -1 when there is none or it is shorter than 16 bytes. `next`
+// is then the chunk behind it.
+int32_t ReadWaveFormat(mmio::File& handle, const mmio::FormTable& form, size_t& next, WaveFormat& format);
+// Finds the first "data" chunk of the form from chunk `next` on: 0 and its
+// declared size, or -1. `next` is then the chunk behind it.
+int32_t GetDataChunkSize(const mmio::FormTable& form, size_t& next, uint32_t& size);
 
 constexpr float kDefaultTempo = 120.0f;
 // The tempo of a loop of `beats` beats whose audio is `dataSize` bytes in `format`:
@@ -51,20 +51,5 @@ void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& r
 // The bodies of the 24-byte acid chunks of a WAVE file, read without changing it.
 // False, with the reason in `error`, when the file can't be read as a WAVE form.
 bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error);
-
-// What the loop settings panel offers, and how it becomes a loop properties record.
-struct PanelChoice {
-    enum Kind { OneShot, Loop, DiskBased };
-    Kind kind = OneShot;
-    int loopRootIndex = 0;     // 0 = don't transpose, 1..12 = C..B
-    int32_t beats = 4;         // 1..10000
-    bool tempoChecked = false;
-    int diskRootIndex = 0;     // 0 = don't transpose, 1..12 = C..B
-    int32_t tempoMilli = 120000;  // thousandths of a beat per minute, 60000..240000
-};
-void FillSettings(clsAcidSettings& settings, const PanelChoice& choice);
-
-// The root-note names of the panel: index 0 "Don't transpose", then C to B.
-extern const char* const kRootNoteNames[13];
 
 }  // namespace velorizer

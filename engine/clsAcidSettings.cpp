@@ -11,6 +11,11 @@ namespace velorizer {
 static_assert(std::endian::native == std::endian::little,
               "the acid body is stored as the processor holds it: little-endian");
 
+const char* NoteName(int midi) {
+    static const char* const kNames[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    return kNames[((midi % 12) + 12) % 12];
+}
+
 clsAcidSettings::clsAcidSettings() {
     Mode(kModeOneShot);
     Tempo(120.0f);
@@ -52,7 +57,7 @@ bool clsAcidSettings::WriteData(mmio::File& handle, bool create, VelorizeUi* ui)
     // accepts or refuses them.
     if (ok && create && handle.Ascend(ck, 0) != mmio::MMSYSERR_NOERROR) ok = false;
     if (ok && !create && !handle.Flush()) ok = false;
-    if (!ok && ui) ui->MsgBox("error!", vbOKOnly, "");
+    if (!ok && ui) ui->MsgBox(kWriteFailedText, vbOKOnly, "");
     return ok;
 }
 

@@ -12,6 +12,14 @@ namespace velorizer {
 
 class VelorizeUi;
 
+// Bits of the loop type (Mode).
+enum AcidFlag : int32_t {
+    kFlagOneShot = 0x01,    // a one-shot, or a disk-based file without a tempo
+    kFlagRootNote = 0x02,   // the root note is set
+    kFlagStretch = 0x04,    // the tempo applies
+    kFlagDiskBased = 0x08,
+};
+
 // The six loop-type values the program writes.
 enum AcidMode : int32_t {
     kModeOneShot = 1,
@@ -22,9 +30,16 @@ enum AcidMode : int32_t {
     kModeDiskTempoRoot = 30,
 };
 
+// The name of a MIDI note's pitch class: C, C#, D, ... B.
+const char* NoteName(int midi);
+
+// What a failed write of the record shows.
+inline constexpr const char* kWriteFailedText = "error!";
+
 class clsAcidSettings {
 public:
     static constexpr int kBodySize = 24;
+    static constexpr int kChunkSize = 8 + kBodySize;  // with its header
     using Body = std::array<uint8_t, kBodySize>;
 
     clsAcidSettings();

@@ -1,6 +1,8 @@
 #include "WaveSource.h"
 
+#include "LittleEndian.h"
 #include "Mmio.h"
+#include "RiffForm.h"
 
 #include <algorithm>
 #include <bit>
@@ -21,39 +23,34 @@ constexpr uint16_t kTagExtensible = 0xFFFE;
 constexpr unsigned char kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                               0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-uint16_t LE16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t LE32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t LE64(const unsigned char* p) { return LE32(p) | static_cast<uint64_t>(LE32(p + 4)) << 32; }
-
 bool Fail(std::string* why, const std::string& text) {
     if (why) *why = text;
     return false;
 }
 
-// Reads "fmt " into *format; false (with the reason) when we cannot play it.
-bool ReadFormat(mmio::File& file, const mmio::MMCKINFO& form, WaveSourceFormat* format, std::string* why) {
-    mmio::MMCKINFO ck;
-    ck.ckid = mmio::StringToFOURCC("fmt ");
-    if (file.Descend(ck, &form, mmio::MMIO_FINDCHUNK) != mmio::MMSYSERR_NOERROR)
-        return Fail(why, "it has no format chunk");
-    unsigned char b[40] = {};
-    const int64_t want = std::min<int64_t>(ck.cksize, sizeof b);
-    const bool complete = ck.cksize >= 16 && file.Read(b, want) == want;
-    file.Ascend(ck, 0);
-    if (!complete) return Fail(why, "its format chunk is cut short");
+// A chunk the table lacks: none in the form, or none among as many chunks as are read.
+bool Missing(const mmio::FormTable& table, const char* what, std::string* why) {
+    return Fail(why, table.tooMany ? "it holds more than 10,000 chunks" : "it has no " + std::string(what) + " chunk");
+}
 
-    uint32_t tag = LE16(b);
-    const int channels = LE16(b + 2);
-    const uint32_t rate = LE32(b + 4);
-    const int blockAlign = LE16(b + 12);
-    const int bits = LE16(b + 14);
+// Reads "fmt " into *format; false (with the reason) when we cannot play it.
+bool ReadFormat(mmio::File& file, const mmio::FormTable& table, WaveSourceFormat* format, std::string* why) {
+    const int at = table.Find(mmio::StringToFOURCC("fmt "));
+    if (at < 0) return Missing(table, "format", why);
+    const mmio::ChunkEntry& ck = table.chunks[static_cast<size_t>(at)];
+    unsigned char b[40] = {};
+    const int64_t want = std::min<int64_t>(ck.size, sizeof b);
+    if (ck.size < 16 || mmio::ReadChunkData(file, ck, b, want) != want) return Fail(why, "its format chunk is cut short");
+
+    uint32_t tag = le::U16(b);
+    const int channels = le::U16(b + 2);
+    const uint32_t rate = le::U32(b + 4);
+    const int blockAlign = le::U16(b + 12);
+    const int bits = le::U16(b + 14);
     if (tag == kTagExtensible) {
         if (want < 40 || std::memcmp(b + 28, kSubFormatTail, sizeof kSubFormatTail) != 0)
             return Fail(why, "its extensible format is not PCM or float");
-        tag = LE32(b + 24);
+        tag = le::U32(b + 24);
     }
 
     WaveSourceFormat f;
@@ -86,18 +83,18 @@ float Decode(const unsigned char* p, SampleCoding coding) {
         case SampleCoding::UInt8:
             return (static_cast<int>(p[0]) - 128) / 128.0f;
         case SampleCoding::Int16:
-            return static_cast<int16_t>(LE16(p)) / 32768.0f;
+            return static_cast<int16_t>(le::U16(p)) / 32768.0f;
         case SampleCoding::Int24:
             // Into the top of an int32 so that the sign comes along.
             return static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]) << 16 |
                                         static_cast<uint32_t>(p[2]) << 24) /
                    2147483648.0f;
         case SampleCoding::Int32:
-            return static_cast<float>(static_cast<int32_t>(LE32(p)) / 2147483648.0);
+            return static_cast<float>(static_cast<int32_t>(le::U32(p)) / 2147483648.0);
         case SampleCoding::Float32:
-            return std::bit_cast<float>(LE32(p));
+            return std::bit_cast<float>(le::U32(p));
         case SampleCoding::Float64:
-            return static_cast<float>(std::bit_cast<double>(LE64(p)));
+            return static_cast<float>(std::bit_cast<double>(le::U64(p)));
     }
     return 0.0f;
 }
@@ -113,27 +110,25 @@ std::unique_ptr<WaveReader> WaveReader::Open(const std::string& path, std::strin
         Fail(why, err == ENOTSUP ? std::string("it is not a regular file") : std::strerror(err));
         return nullptr;
     }
-    mmio::MMCKINFO form;
-    form.fccType = mmio::StringToFOURCC("WAVE");
-    if (file->Descend(form, nullptr, mmio::MMIO_FINDRIFF) != mmio::MMSYSERR_NOERROR || form.dwDataOffset != 8) {
-        Fail(why, "it is not a WAVE file");
+    mmio::FormTable table;
+    const int32_t entered = mmio::ReadForm(*file, mmio::StringToFOURCC("WAVE"), table);
+    if (entered != mmio::MMSYSERR_NOERROR) {
+        Fail(why, entered == mmio::MMIOERR_CANNOTREAD ? std::strerror(file->LastErrno()) : "it is not a WAVE file");
         return nullptr;
     }
-    const int64_t firstChunk = file->Tell();
     WaveSourceFormat format;
-    if (!ReadFormat(*file, form, &format, why)) return nullptr;
+    if (!ReadFormat(*file, table, &format, why)) return nullptr;
 
-    file->Seek(firstChunk, mmio::kSeekSet);
-    mmio::MMCKINFO data;
-    data.ckid = mmio::StringToFOURCC("data");
-    if (file->Descend(data, &form, mmio::MMIO_FINDCHUNK) != mmio::MMSYSERR_NOERROR) {
-        Fail(why, "it has no data chunk");
+    const int at = table.Find(mmio::StringToFOURCC("data"));
+    if (at < 0) {
+        Missing(table, "data", why);
         return nullptr;
     }
     // A data chunk that claims more than the file holds plays what is there.
-    const int64_t bytes = std::min<int64_t>(data.cksize, std::max<int64_t>(0, file->Size() - data.dwDataOffset));
+    const mmio::ChunkEntry& data = table.chunks[static_cast<size_t>(at)];
+    const int64_t bytes = std::min<int64_t>(data.size, std::max<int64_t>(0, file->Size() - data.dataOffset));
     const int64_t frames = bytes / format.blockAlign;
-    return std::unique_ptr<WaveReader>(new WaveReader(std::move(file), format, data.dwDataOffset, frames));
+    return std::unique_ptr<WaveReader>(new WaveReader(std::move(file), format, data.dataOffset, frames));
 }
 
 WaveReader::WaveReader(std::unique_ptr<mmio::File> file, const WaveSourceFormat& format, int64_t dataOffset,

@@ -8,6 +8,7 @@
 //   taglib-peer   TagLib's RIFF/WAV file: read "fmt " and "data", set the acid
 //                 chunk's data
 
+#include "PanelChoice.h"
 #include "Velorize.h"
 
 #include <algorithm>

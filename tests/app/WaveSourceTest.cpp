@@ -106,6 +106,19 @@ TEST(WaveReader, RefusesWhatItCannotPlayWithTheReason) {
         EXPECT_FALSE(WaveReader::Open(dir / name, &why)) << name;
         EXPECT_NE(why.find(reason), std::string::npos) << name << ": " << why;
     }
+
+    // The form must open the file: one behind 100,000 other chunks is not
+    // searched for, so refusing costs one read.
+    Bytes junk;
+    for (int i = 0; i < 100000; ++i) junk.insert(junk.end(), {'J', 'U', 'N', 'K', 0, 0, 0, 0});
+    const Bytes wave = WaveBuilder().Fmt(2, 44100, 16).Data(400).Build();
+    junk.insert(junk.end(), wave.begin(), wave.end());
+    WriteBytes(dir / "late.wav", junk);
+    std::string why;
+    const int64_t before = BytesReadByThisProcess();
+    EXPECT_FALSE(WaveReader::Open(dir / "late.wav", &why));
+    EXPECT_LE(BytesReadByThisProcess() - before, 16 * 1024);
+    EXPECT_EQ(why, "it is not a WAVE file");
 }
 
 TEST(FrameConverter, MixesChannels) {

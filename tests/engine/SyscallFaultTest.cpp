@@ -55,7 +55,7 @@ namespace {
 // Tags as a loop of 4 beats, answering Yes, with the given calls failing.
 std::vector<std::string> TagFailing(const std::string& path, std::initializer_list<std::tuple<Call, int, int>> faults) {
     clsAcidSettings s;
-    FillSettings(s, PanelChoice{PanelChoice::Loop});
+    s.Mode(kModeLoop);
     RecordingUi ui;
     ui.answers = {kAnswerYes, kAnswerYes};
     int32_t ro = 0, rt = 0;

@@ -37,6 +37,16 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+int64_t BytesReadByThisProcess() {
+    std::ifstream io("/proc/self/io");
+    for (std::string key; io >> key;) {
+        int64_t v;
+        io >> v;
+        if (key == "rchar:") return v;
+    }
+    return -1;
+}
+
 uint32_t LE32At(const Bytes& b, size_t o) {
     return uint32_t(b.at(o)) | uint32_t(b.at(o + 1)) << 8 | uint32_t(b.at(o + 2)) << 16 | uint32_t(b.at(o + 3)) << 24;
 }

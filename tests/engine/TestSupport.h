@@ -31,6 +31,8 @@ private:
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 uint32_t LE32At(const Bytes& b, size_t offset);
+// Bytes this process has read so far, by any call.
+int64_t BytesReadByThisProcess();
 
 // Runs sox with the given arguments; the test fails when sox does.
 void Sox(const std::string& args);

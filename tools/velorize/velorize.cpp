@@ -2,7 +2,9 @@
 // of them with the same engine, texts and questions as the desktop program.
 
 #include "AppInfo.h"
+#include "BatchRun.h"
 #include "EnumFolders.h"
+#include "PanelChoice.h"
 #include "Velorize.h"
 #include "Wildcard.h"
 
@@ -160,8 +162,8 @@ bool ParseTempo(const std::string& text, int32_t& milli) {
 int RootIndex(std::string note) {
     std::transform(note.begin(), note.end(), note.begin(), [](unsigned char c) { return std::toupper(c); });
     if (note == "NONE") return 0;
-    for (int i = 1; i <= 12; ++i)
-        if (note == kRootNoteNames[i]) return i;
+    for (int i = 1; i < kRootNoteCount; ++i)
+        if (note == RootNoteName(i)) return i;
     return -1;
 }
 
@@ -222,8 +224,6 @@ Options ParseArguments(int argc, char** argv) {
     return o;
 }
 
-bool EndsWithWav(const std::string& path) { return MatchesWildcard(path, "*.wav"); }
-
 // The files named on the command line, folders walked, each path once, in order.
 std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool& failed) {
     std::vector<std::string> files;
@@ -241,7 +241,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
                 Say("velorize: can't read the folder '" + folder + "': " + reason);
                 failed = true;
             };
-            walker.Go(path, "*.wav");
+            walker.Go(path, std::string(kWaveWildcard));
         } else if (found == ENOENT || found == ENOTDIR) {
             Say("velorize: skipped '" + path + "': no such file or folder");
             failed = true;
@@ -255,17 +255,16 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
     return files;
 }
 
-// Questions on the terminal, messages on standard error.
-class TerminalUi : public VelorizeUi {
+// Questions on the terminal, messages and the progress line on standard error.
+class TerminalUi : public VelorizeUi, public BatchObserver {
 public:
     TerminalUi(int32_t preset, bool progress) : preset_(preset), progress_(progress) {}
     ~TerminalUi() override {
         if (question_ > 2) ::close(question_);
     }
 
-    void MsgBox(const std::string& prompt, int style, const std::string& title) override {
+    void MsgBox(const std::string& prompt, int /*style*/, const std::string& title) override {
         ClearProgress();
-        if (style & vbCritical || prompt == "error!") fileFailed = true;
         Say((title.empty() ? std::string() : title + ": ") + prompt);
     }
 
@@ -279,7 +278,7 @@ public:
             Say("velorize: skipped '" + path + "': " +
                 (question == ChangeQuestion::ReadOnly ? "it is read-only" : "it is already tagged") +
                 ", and there is no terminal to ask (answer with --yes-to-all or --no-to-all)");
-            fileFailed = true;
+            skippedUnasked = true;
             return kAnswerNo;
         }
         return GetConfirmReadOnly(title, message);
@@ -309,9 +308,10 @@ public:
         }
     }
 
-    void Progress(size_t index, size_t count, const std::string& path) {
+    void RunStarting(size_t count) override { count_ = count; }
+    void BeforeFile(size_t number, const std::string& path) override {
         if (!progress_) return;
-        std::string line = "[" + std::to_string(index) + "/" + std::to_string(count) + "] " + Escaped(path);
+        std::string line = "[" + std::to_string(number) + "/" + std::to_string(count_) + "] " + Escaped(path);
         // Shortened in the middle, whole characters only (the line is UTF-8 now).
         std::vector<size_t> starts;
         for (size_t i = 0; i < line.size(); ++i)
@@ -320,12 +320,10 @@ public:
         std::cerr << "\r\033[K" << line << std::flush;
         shown_ = true;
     }
-    void ClearProgress() {
-        if (shown_) std::cerr << "\r\033[K" << std::flush;
-        shown_ = false;
-    }
+    void RunEnding(const BatchResult&) override { ClearProgress(); }
 
-    bool fileFailed = false;
+    // A file was skipped because no one could be asked about it.
+    bool skippedUnasked = false;
 
 private:
     // The terminal the answer is read from: the question goes there even when
@@ -339,8 +337,14 @@ private:
         return question_;
     }
 
+    void ClearProgress() {
+        if (shown_) std::cerr << "\r\033[K" << std::flush;
+        shown_ = false;
+    }
+
     int32_t preset_;
     bool progress_;
+    size_t count_ = 0;
     bool shown_ = false;
     int question_ = -1;
 };
@@ -356,13 +360,12 @@ std::string Exact(float value) {
 std::string Describe(const clsAcidSettings::Body& body) {
     const clsAcidSettings s = clsAcidSettings::FromBody(body);
     const int32_t mode = s.Mode();
-    std::string kind = (mode & 0x08) ? ((mode & 0x01) ? "disk-based, no tempo" : "disk-based") :
-                       (mode & 0x01) ? "one-shot" : "loop";
+    std::string kind = (mode & kFlagDiskBased) ? ((mode & kFlagOneShot) ? "disk-based, no tempo" : "disk-based") :
+                       (mode & kFlagOneShot) ? "one-shot" : "loop";
     std::string text = "type " + kind + " (mode " + std::to_string(mode) + ")";
-    if (mode & 0x02) {
+    if (mode & kFlagRootNote) {
         const int midi = s.MidiBase();
-        const char* const names[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-        text += ", root note " + std::string(names[((midi % 12) + 12) % 12]) + " (MIDI " + std::to_string(midi) + ")";
+        text += ", root note " + std::string(NoteName(midi)) + " (MIDI " + std::to_string(midi) + ")";
     } else {
         text += ", no root note";
     }
@@ -404,11 +407,6 @@ int main(int argc, char** argv) {
         const int status = Show(files);
         return failed ? kExitFailed : status;
     }
-    if (files.empty()) {
-        std::cerr << "No files were found in the specified directory.\n";
-        return failed ? kExitFailed : kExitOk;
-    }
-
     PanelChoice choice;
     choice.kind = *o.kind;
     choice.beats = o.beats;
@@ -416,24 +414,10 @@ int main(int argc, char** argv) {
     choice.diskRootIndex = o.rootIndex;
     choice.tempoChecked = o.tempoMilli.has_value();
     choice.tempoMilli = o.tempoMilli.value_or(120000);
-    clsAcidSettings settings;
-    FillSettings(settings, choice);
-
     TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
-    int32_t readOnlyAnswer = o.presetAnswer == kAnswerYesToAll ? kAnswerYesToAll : kAnswerNone;
-    int32_t retagAnswer = readOnlyAnswer;
-    bool cancelled = false;
-    for (size_t i = 0; i < files.size(); ++i) {
-        ui.Progress(i + 1, files.size(), files[i]);
-        ui.fileFailed = false;
-        VelorizeFile(files[i], settings, readOnlyAnswer, retagAnswer, ui);
-        failed = failed || ui.fileFailed;
-        if (readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel) {
-            cancelled = true;
-            break;
-        }
-    }
-    ui.ClearProgress();
-    std::cerr << (cancelled ? "Operation cancelled." : "Operation completed.") << "\n";
-    return cancelled ? kExitCancelled : failed ? kExitFailed : kExitOk;
+    BatchRun run(files, choice, ui);
+    run.PresetAnswer(o.presetAnswer);
+    const BatchResult result = run.Run(&ui);
+    if (result.cancelled) return kExitCancelled;
+    return failed || result.failed > 0 || ui.skippedUnasked ? kExitFailed : kExitOk;
 }

@@ -2,6 +2,7 @@
 // from a file manager, duplicates, names that are not WAVE files or not UTF-8,
 // row clicks and "&Preview", and the pop-up menu's two deletes.
 #include "DesktopTestSupport.h"
+#include "FileListModel.h"
 #include "Program.h"
 #include "TestSupport.h"
 #include "frmMain1.h"
@@ -76,6 +77,25 @@ private slots:
     }
     void cleanup() { delete w_; }
 
+    void theListModelOwnsKeysOrderAndPlaceholder() {
+        QTreeWidget view;
+        FileListModel model(&view, QIcon());
+        model.Reset();
+        QVERIFY(!model.HasFiles());
+        QVERIFY(model.AddFile("/a.wav") && model.AddFile("/b.wav") && model.AddFile("/c.wav"));
+        QVERIFY(!model.AddFile("/b.wav"));
+        QVERIFY(model.RemovePlaceholder());
+        QVERIFY(!model.RemovePlaceholder());
+        QVERIFY(model.HasFiles());
+        model.RemoveRows({2, 0, 2});
+        QCOMPARE(model.Keys(), std::vector<std::string>{"/b.wav"});
+        QVERIFY(model.AddFile("/a.wav"));  // a removed path can be listed again
+        QCOMPARE(model.Key(1), std::string("/a.wav"));
+        QCOMPARE(model.RowCount(), 2);
+        model.Reset();
+        QCOMPARE(model.Keys(), std::vector<std::string>{FileListModel::kPlaceholderKey});
+    }
+
     void droppedWaveFilesReplaceThePlaceholder() {
         TempDir dir;
         const std::vector<std::string> files = {dir / "kick.wav", dir / "Snare.WAV", dir / "hat.Wav"};
@@ -121,7 +141,11 @@ private slots:
         QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list_->viewport(), &enter);
         QVERIFY(!enter.isAccepted());
-        QVERIFY(!Drop({"http-less"}) || w_->Keys() == std::vector<std::string>{"dummy"});
+        // Addresses that are no local file, and a file gone since the drag began, add nothing.
+        QVERIFY(DropUrls(list_->viewport(), {QUrl("https://example.com/loops/kick.wav"),
+                                             QUrl::fromLocalFile("/no/such/folder/gone.wav")}));
+        QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
+        QVERIFY(!c("cmdVELORize")->isEnabled());
     }
 
     void foldersAreWalkedInOrderAndMixedWithFiles() {

@@ -10,4 +10,8 @@ namespace velorizer {
 
 bool MatchesWildcard(std::string_view name, std::string_view pattern);
 
+// The files the program tags: names ending in ".wav" in any mix of case.
+inline constexpr std::string_view kWaveWildcard = "*.wav";
+inline bool EndsWithWav(std::string_view path) { return MatchesWildcard(path, kWaveWildcard); }
+
 }  // namespace velorizer

@@ -1,0 +1,85 @@
+#include "BatchRun.h"
+
+#include "Velorize.h"
+#include "clsAcidSettings.h"
+
+#include <utility>
+
+namespace velorizer {
+
+namespace {
+
+// Passes everything on to the user and notes what it says about the file.
+class OutcomeUi : public VelorizeUi {
+public:
+    explicit OutcomeUi(VelorizeUi& user) : user_(user) {}
+
+    void StartFile() { outcome_ = FileOutcome::Done; }
+    FileOutcome Outcome() const { return outcome_; }
+
+    void MsgBox(const std::string& prompt, int style, const std::string& title) override {
+        // A critical message, or a write the disk refused, names a file left
+        // untagged or half-tagged.
+        if ((style & vbCritical) != 0 || prompt == kWriteFailedText) Note(FileOutcome::Failed);
+        user_.MsgBox(prompt, style, title);
+    }
+    int32_t GetConfirmReadOnly(const std::string& title, const std::string& message) override {
+        return Answered(user_.GetConfirmReadOnly(title, message));
+    }
+    int32_t AskToChange(ChangeQuestion question, const std::string& path, const std::string& title,
+                        const std::string& message) override {
+        return Answered(user_.AskToChange(question, path, title, message));
+    }
+
+private:
+    int32_t Answered(int32_t answer) {
+        if (answer == kAnswerCancel) Note(FileOutcome::Cancelled);
+        else if (answer != kAnswerYes && answer != kAnswerYesToAll) Note(FileOutcome::Declined);
+        return answer;
+    }
+    // The weightiest outcome stands: Cancelled, then Failed, then Declined.
+    void Note(FileOutcome outcome) {
+        if (static_cast<int>(outcome) > static_cast<int>(outcome_)) outcome_ = outcome;
+    }
+
+    VelorizeUi& user_;
+    FileOutcome outcome_ = FileOutcome::Done;
+};
+
+}  // namespace
+
+BatchRun::BatchRun(std::vector<std::string> files, const PanelChoice& choice, VelorizeUi& ui)
+    : files_(std::move(files)), choice_(choice), ui_(ui) {}
+
+BatchResult BatchRun::Run(BatchObserver* observer) {
+    BatchObserver none;
+    BatchObserver& watch = observer ? *observer : none;
+    BatchResult result;
+    if (files_.empty()) {
+        ui_.MsgBox("No files were found in the specified directory.", vbInformation, "");
+        return result;
+    }
+    const int32_t preset = preset_ == kAnswerYesToAll ? kAnswerYesToAll : kAnswerNone;
+    int32_t readOnlyAnswer = preset;
+    int32_t retagAnswer = preset;
+    clsAcidSettings settings;
+    FillSettings(settings, choice_);
+
+    OutcomeUi ui(ui_);
+    watch.RunStarting(files_.size());
+    for (const std::string& path : files_) {
+        ++result.visited;
+        watch.BeforeFile(result.visited, path);
+        ui.StartFile();
+        VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui);
+        result.cancelled = readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel;
+        if (ui.Outcome() == FileOutcome::Failed) ++result.failed;
+        watch.AfterFile(result.visited, path, result.cancelled ? FileOutcome::Cancelled : ui.Outcome());
+        if (result.cancelled) break;
+    }
+    watch.RunEnding(result);
+    ui_.MsgBox(result.cancelled ? "Operation cancelled." : "Operation completed.", vbInformation, "");
+    return result;
+}
+
+}  // namespace velorizer

@@ -1,0 +1,71 @@
+#pragma once
+// One batch run: every file of a list tagged, in list order, with the loop
+// properties of one panel choice; Yes to All and Cancel carried from file to
+// file in the two answer variables; a Cancel answer ends the run. The desktop
+// program and the command line both drive it, each with its own way to the
+// user (VelorizeUi) and its own way of showing progress (BatchObserver).
+
+#include "PanelChoice.h"
+#include "VelorizeUi.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velorizer {
+
+// How one file of a run went, as far as the user was told.
+enum class FileOutcome {
+    Done,       // tagged, or left as it was with nothing to say
+    Declined,   // a question about it was answered No, or not at all
+    Failed,     // an error message named it
+    Cancelled,  // a question about it was answered Cancel: the run ends here
+};
+
+struct BatchResult {
+    size_t visited = 0;  // files the run went to, the cancelled one included
+    size_t failed = 0;
+    bool cancelled = false;
+};
+
+// Follows a run from the outside: a progress window, a progress line, and
+// whatever needs to act before or after each file.
+class BatchObserver {
+public:
+    virtual ~BatchObserver() = default;
+    // Once, before the first file, when there are files.
+    virtual void RunStarting(size_t /*count*/) {}
+    // `number` counts the files from 1.
+    virtual void BeforeFile(size_t /*number*/, const std::string& /*path*/) {}
+    virtual void AfterFile(size_t /*number*/, const std::string& /*path*/, FileOutcome /*outcome*/) {}
+    // After the last file visited, before the closing message.
+    virtual void RunEnding(const BatchResult& /*result*/) {}
+};
+
+class BatchRun {
+public:
+    // The files are taken as they are now: nothing that happens to the list
+    // they came from during the run changes what it visits.
+    BatchRun(std::vector<std::string> files, const PanelChoice& choice, VelorizeUi& ui);
+
+    // An answer given before the run (Yes to All) stands for both questions
+    // from its first file on.
+    void PresetAnswer(int32_t answer) { preset_ = answer; }
+
+    // Tags the files and ends with "Operation completed." or "Operation
+    // cancelled." (or says that there were none). Every run starts with fresh
+    // settings and answers. A run-time error from the user interface leaves it
+    // at once, to the caller.
+    BatchResult Run(BatchObserver* observer = nullptr);
+
+    const std::vector<std::string>& Files() const { return files_; }
+
+private:
+    std::vector<std::string> files_;
+    PanelChoice choice_;
+    VelorizeUi& ui_;
+    int32_t preset_ = kAnswerNone;
+};
+
+}  // namespace velorizer
