@@ -5,7 +5,7 @@
 #include "BatchRun.h"
 #include "EnumFolders.h"
 #include "PanelChoice.h"
-#include "Velorize.h"
+#include "Inspect.h"
 #include "Wildcard.h"
 
 #include <algorithm>
