@@ -107,6 +107,11 @@ Other options:
                      below) comes in that escaped form, with path_escaped true
   --help             this text
 
+Beats, keys and data, for example:
+  velorize --loop-at name --root name --dry-run pack/   what would be written
+  velorize --loop-at 96 --root A pack/                  loops of 96 bpm in A
+  velorize --show --format json pack/ > tags.jsonl      one object a file
+
 Files that can't be tagged safely (not a WAVE file, bytes beyond the RIFF form,
 a file cut short, a full disk, a file replaced while it was being tagged) are
 left byte for byte as they were, with a message on standard error. A file whose
