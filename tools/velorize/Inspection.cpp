@@ -103,7 +103,8 @@ std::string CsvLine(const std::vector<Field>& fields, bool header) {
 
 int ShowAsData(const std::vector<std::string>& files, DataFormat format) {
     int status = 0;
-    bool headed = false;
+    // The header row even without files, so that a script always finds its columns.
+    if (format == DataFormat::Csv) std::cout << CsvLine(FieldsOf("", Inspection{}), true);
     for (const std::string& path : files) {
         const Inspection in = Inspect(path);
         if (!in.unreadable.empty()) {
@@ -111,13 +112,7 @@ int ShowAsData(const std::vector<std::string>& files, DataFormat format) {
             status = 1;
         }
         const std::vector<Field> fields = FieldsOf(path, in);
-        if (format == DataFormat::Json) {
-            std::cout << JsonLine(fields);
-            continue;
-        }
-        if (!headed) std::cout << CsvLine(fields, true);
-        headed = true;
-        std::cout << CsvLine(fields, false);
+        std::cout << (format == DataFormat::Json ? JsonLine(fields) : CsvLine(fields, false));
     }
     return status;
 }
