@@ -1,6 +1,6 @@
 #include "VexlorHost.h"
 
-#include <csignal>
+#include "VexlorPlatform.h"
 
 namespace modVexlor {
 
@@ -16,7 +16,7 @@ int HeadlessHost::MsgBox(const std::string&, int style, const std::string&) {
     return (style & 0xF) == vbOKOnly ? vbOK : vbCancel;
 }
 
-void HeadlessHost::StopInDebugger() { std::raise(SIGTRAP); }
+void HeadlessHost::StopInDebugger() { platform::RaiseDebugTrap(); }
 
 void SetHost(Host* host) { installed = host; }
 Host& CurrentHost() { return installed ? *installed : Headless(); }

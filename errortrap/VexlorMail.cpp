@@ -14,7 +14,6 @@
 #include <sstream>
 #include <strings.h>
 #include <thread>
-#include <unistd.h>
 
 namespace modVexlor::mail {
 
@@ -55,10 +54,10 @@ public:
     bool Finish(std::chrono::milliseconds bound) {
         std::unique_lock lock(m_);
         if (idle_.wait_for(lock, bound, [this] { return jobs_.empty() && !current_; })) return true;
-        for (const auto& job : jobs_) ::unlink(job.message.AttachmentPath.c_str());
+        for (const auto& job : jobs_) platform::RemoveFile(job.message.AttachmentPath);
         jobs_.clear();
         if (current_) {
-            ::unlink(current_->c_str());
+            platform::RemoveFile(*current_);
             giveUp_ = true;
         }
         return false;
@@ -81,7 +80,7 @@ private:
             lock.unlock();
             Send(job.message, job.settings, &giveUp_);  // a refused message goes unnoticed
             lock.lock();
-            if (!giveUp_) ::unlink(job.message.AttachmentPath.c_str());  // else Finish did
+            if (!giveUp_) platform::RemoveFile(job.message.AttachmentPath);  // else Finish did
             current_.reset();
             idle_.notify_all();
         }

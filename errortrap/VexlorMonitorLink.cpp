@@ -6,12 +6,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace modVexlor::monitor {
 
@@ -25,27 +19,20 @@ std::vector<std::string> ListMonitorTitles() {
     std::vector<std::string> titles;
     const std::string folder = platform::MonitorFolder();
     if (!platform::FolderIsPrivate(folder)) return titles;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return titles;
-    while (dirent* e = ::readdir(dir)) {
-        if (IsMonitorTitle(e->d_name)) titles.emplace_back(e->d_name);
+    for (auto& name : platform::FolderEntries(folder)) {
+        if (IsMonitorTitle(name)) titles.push_back(std::move(name));
     }
-    ::closedir(dir);
     std::sort(titles.begin(), titles.end());
     return titles;
 }
 
 bool Link::Connect(const std::string& socketPath) {
     Close();
-    sockaddr_un addr{};
-    if (socketPath.size() >= sizeof addr.sun_path) return false;
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
     // Never blocking: a monitor whose backlog is full refuses at once.
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fd = platform::ConnectLocalSocket(socketPath);
     if (fd < 0) return false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || !platform::PeerIsThisUser(fd)) {
-        ::close(fd);
+    if (!platform::PeerIsThisUser(fd)) {
+        platform::CloseFile(fd);
         return false;
     }
     fd_ = fd;
@@ -62,7 +49,7 @@ bool Link::ConnectFirst() {
 }
 
 void Link::Close() {
-    if (fd_ >= 0) ::close(fd_);
+    platform::CloseFile(fd_);
     fd_ = -1;
 }
 
@@ -81,13 +68,12 @@ std::optional<int32_t> Link::Request(std::string_view head, std::string_view bod
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     // Waits until the socket is ready or the request's time is up.
-    auto ready = [&](short events) {
+    auto ready = [&](platform::Readiness wanted) {
         for (;;) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) return false;
-            pollfd p{fd_, events, 0};
-            const int n = ::poll(&p, 1, static_cast<int>(left));
+            const int n = platform::WaitReady(fd_, wanted, static_cast<int>(left));
             if (n > 0) return true;  // readiness or hang-up: the next call tells which
             if (n == 0 || errno != EINTR) return false;
         }
@@ -97,10 +83,11 @@ std::optional<int32_t> Link::Request(std::string_view head, std::string_view bod
     request.append(head).append(body);
     std::string_view rest = request;
     while (!rest.empty()) {
-        const ssize_t n = ::send(fd_, rest.data(), rest.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = platform::SendSome(fd_, rest);
         if (n > 0) {
             rest.remove_prefix(static_cast<std::size_t>(n));
-        } else if (!(n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && ready(POLLOUT))))) {
+        } else if (!(n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) &&
+                                                   ready(platform::Readiness::Writable))))) {
             Close();  // gone, or not reading: dropped for the rest of the run
             return std::nullopt;
         }
@@ -108,10 +95,11 @@ std::optional<int32_t> Link::Request(std::string_view head, std::string_view bod
     std::string answer;
     char buf[32];
     while (answer.find('\n') == std::string::npos) {
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+        const ssize_t n = platform::ReceiveSome(fd_, buf, sizeof buf);
         if (n > 0 && answer.size() <= 64) {
             answer.append(buf, static_cast<std::size_t>(n));
-        } else if (!(n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && ready(POLLIN))))) {
+        } else if (!(n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) &&
+                                                   ready(platform::Readiness::Readable))))) {
             Close();  // gone, babbling, or silent past the deadline
             return std::nullopt;
         }

@@ -7,15 +7,19 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <netdb.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace modVexlor::platform {
@@ -117,6 +121,91 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     if (result.size() > limit) result.resize(limit);
     return result;
 }
+
+int OpenFile(const std::string& path, OpenMode mode) {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case OpenMode::Append: flags |= O_WRONLY | O_APPEND | O_CREAT; break;
+        case OpenMode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+        case OpenMode::ReadWriteOnly: flags |= O_RDWR; break;
+    }
+    return ::open(path.c_str(), flags, 0644);
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool WriteAt(int fd, std::string_view bytes, int64_t offset) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        offset += n;
+    }
+    return true;
+}
+
+void CloseFile(int fd) {
+    if (fd >= 0) ::close(fd);
+}
+
+std::string MakeTempFile(const std::string& pattern) {
+    std::string path = pattern;
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) return {};
+    ::close(fd);
+    return path;
+}
+
+void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    while (dirent* e = ::readdir(dir)) names.emplace_back(e->d_name);
+    ::closedir(dir);
+    return names;
+}
+
+int ConnectLocalSocket(const std::string& path) {
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) return -1;
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    // Never blocking: a listener whose backlog is full refuses at once.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+ssize_t SendSome(int fd, std::string_view bytes) {
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+ssize_t ReceiveSome(int fd, char* buffer, std::size_t size) { return ::recv(fd, buffer, size, MSG_DONTWAIT); }
+
+int WaitReady(int fd, Readiness wanted, int timeoutMs) {
+    pollfd p{fd, static_cast<short>(wanted == Readiness::Readable ? POLLIN : POLLOUT), 0};
+    const int n = ::poll(&p, 1, timeoutMs);
+    return n > 0 ? 1 : n;
+}
+
+void Sleep(int milliseconds) { ::poll(nullptr, 0, milliseconds); }
+
+void RaiseDebugTrap() { std::raise(SIGTRAP); }
 
 bool FileExists(const std::string& path) {
     struct stat st{};

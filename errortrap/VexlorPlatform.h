@@ -1,14 +1,17 @@
 #pragma once
 // The thin layer between the error-trapping module and the operating system:
-// initialisation files, the millisecond clock, memory status, debugger
-// detection, the monitor's folder and its peers, and temporary files. One place
-// each, so that tests can drive them.
+// initialisation files, log files, local sockets, the millisecond clock,
+// memory status, debugger detection, the monitor's folder and its peers, and
+// temporary files. One place each, so that tests can drive them. Nothing here
+// raises: failures come back as results, with errno as the system left it.
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <vector>
 
 namespace modVexlor::platform {
 
@@ -32,6 +35,47 @@ bool FileExists(const std::string& path);
 // The whole content of a regular file; nothing for a missing file or anything
 // else (a FIFO put in the file's place can't hold the caller).
 std::optional<std::string> ReadRegularFile(const std::string& path);
+
+// ---- Log files: opened, written and closed per use -------------------------
+
+enum class OpenMode {
+    Append,          // writing at the end, created when missing
+    ReadWrite,       // reading and writing anywhere, created when missing
+    ReadWriteOnly,   // the same, but only a file that exists
+};
+// A descriptor of the file (close-on-exec, mode 0644 when created), or -1.
+int OpenFile(const std::string& path, OpenMode mode);
+// Writes all of `bytes` at the file's position, or at `offset`; false when
+// any of it could not be written.
+bool WriteAll(int fd, std::string_view bytes);
+bool WriteAt(int fd, std::string_view bytes, int64_t offset);
+void CloseFile(int fd);
+// Makes a new empty file of this user's own from a pattern ending in "XXXXXX";
+// its path, or empty when none could be made.
+std::string MakeTempFile(const std::string& pattern);
+void RemoveFile(const std::string& path);
+// Names in a folder, "." and ".." included; none when it can't be read.
+std::vector<std::string> FolderEntries(const std::string& folder);
+
+// ---- Local stream sockets, never blocking ----------------------------------
+
+// Connects to the socket at `path`: its descriptor, or -1 (also for a path too
+// long for a socket address).
+int ConnectLocalSocket(const std::string& path);
+// One send or receive: the bytes moved, or -1 with errno (EAGAIN when it would block).
+ssize_t SendSome(int fd, std::string_view bytes);
+ssize_t ReceiveSome(int fd, char* buffer, std::size_t size);
+enum class Readiness { Readable, Writable };
+// Waits up to timeoutMs for the socket to be ready (or hung up): 1 when it
+// is, 0 when the time is up, -1 with errno.
+int WaitReady(int fd, Readiness wanted, int timeoutMs);
+
+// Sleeps for a few milliseconds.
+void Sleep(int milliseconds);
+// Stops the process where it is, so that a debugger takes over (SIGTRAP).
+void RaiseDebugTrap();
+
+// ---- Clock, memory, debugger ------------------------------------------------
 
 // Steady millisecond count; wraps like a 32-bit tick counter.
 uint32_t timeGetTime();

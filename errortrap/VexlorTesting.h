@@ -9,8 +9,9 @@
 
 namespace modVexlor::testhooks {
 
-// Back to the uninitialised state: closes the circular log and the monitor
-// link, forgets every setting and the call tree. Hooks set below stay.
+// Puts a fresh, uninitialised module state in place of the current one, which
+// goes with its circular log and monitor link; mail still in flight is given
+// up. Hooks set below stay. References into the old state are void.
 void Reset();
 // Folder used instead of the executable's ("" = the executable's folder).
 void SetApplicationFolder(std::string folder);

@@ -28,10 +28,9 @@ bool Fail(std::string* why, const std::string& text) {
     return false;
 }
 
-// A chunk the table lacks: none in the form, or none in as much of it as is read.
+// A chunk the table lacks: none in the form, or none among as many chunks as are read.
 bool Missing(const mmio::FormTable& table, const char* what, std::string* why) {
-    return Fail(why, table.tooMany ? "it holds more than 10,000 chunks before its " + std::string(what) + " chunk"
-                                   : "it has no " + std::string(what) + " chunk");
+    return Fail(why, table.tooMany ? "it holds more than 10,000 chunks" : "it has no " + std::string(what) + " chunk");
 }
 
 // Reads "fmt " into *format; false (with the reason) when we cannot play it.

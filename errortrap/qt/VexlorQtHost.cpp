@@ -1,26 +1,16 @@
 #include "VexlorQtHost.h"
 
-#include "AppInfo.h"
+#include "QtMsgBox.h"
+#include "VexlorPlatform.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QWidget>
-
-#include <csignal>
 
 namespace vxqt {
 
 int QtHost::MsgBox(const std::string& prompt, int style, const std::string& caption) {
     QMessageBox box;
-    box.setWindowTitle(QString::fromStdString(caption.empty() ? vb::AppInfo::Title : caption));
-    box.setText(QString::fromStdString(prompt));
-    switch (style & 0x70) {
-        case modVexlor::vbCritical: box.setIcon(QMessageBox::Critical); break;
-        case modVexlor::vbQuestion: box.setIcon(QMessageBox::Question); break;
-        case modVexlor::vbExclamation: box.setIcon(QMessageBox::Warning); break;
-        case modVexlor::vbInformation: box.setIcon(QMessageBox::Information); break;
-        default: box.setIcon(QMessageBox::NoIcon); break;
-    }
+    PrepareMsgBox(box, prompt, style, caption);
     if ((style & 0xF) == modVexlor::vbOKCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);
@@ -28,6 +18,7 @@ int QtHost::MsgBox(const std::string& prompt, int style, const std::string& capt
         box.setStandardButtons(QMessageBox::Ok);
     }
     box.setDefaultButton(QMessageBox::Ok);
+    KeepCaptionWhole(box);
     return box.exec() == QMessageBox::Ok ? modVexlor::vbOK : modVexlor::vbCancel;
 }
 
@@ -53,7 +44,7 @@ void QtHost::EnableForms() {
 
 void QtHost::DoEvents() { QCoreApplication::processEvents(); }
 
-void QtHost::StopInDebugger() { std::raise(SIGTRAP); }
+void QtHost::StopInDebugger() { modVexlor::platform::RaiseDebugTrap(); }
 
 void InstallQtHost() {
     static QtHost host;

@@ -200,7 +200,9 @@ TEST_F(Player, RefusesAtOnceWhatItCannotPlayAndStopsTheOldSound) {
         QElapsedTimer t;
         t.start();
         EXPECT_FALSE(player.Play(c.path)) << c.path;
-        EXPECT_LT(t.elapsed(), 500) << c.path;
+        // Stopping the old sound is a round trip to the sound server, which a
+        // loaded machine may hold up; a FIFO's open would hang for good.
+        EXPECT_LT(t.elapsed(), 5000) << c.path;
         EXPECT_NE(player.LastFailure().find(c.reason), std::string::npos) << c.path << ": " << player.LastFailure();
         EXPECT_FALSE(player.IsPlaying()) << c.path;
     }
@@ -244,7 +246,9 @@ TEST_F(Player, StreamsAGibibyteFileWithoutReadingItIn) {
     QElapsedTimer t;
     t.start();
     ASSERT_TRUE(player.Play(path)) << player.LastFailure();
-    EXPECT_LT(t.elapsed(), 500);
+    // Starting includes round trips to the sound server: the memory below is
+    // what shows that the file is not read in.
+    EXPECT_LT(t.elapsed(), 5000);
     EXPECT_EQ(OneStream().sampleFormat, "s16le 2ch 44100Hz");
     PumpUntil([] { return false; }, 1000);
     EXPECT_TRUE(player.IsPlaying());

@@ -21,10 +21,11 @@ TEST(LoopTempo, TheWorkedExampleAndBigLoopsWithoutOverflow) {
     EXPECT_EQ(LoopTempo(4, Format(2, 44100, 16), 352800), 120.0f);
     // 1,000 beats at 44.1 kHz no longer overflows.
     EXPECT_EQ(LoopTempo(1000, Format(2, 44100, 16), 352800), 30000.0f);
-    // The largest beat count with a data chunk of almost 4 GiB.
-    const float t = LoopTempo(10000, Format(2, 48000, 16), 0xFFFFFFFFu);
-    EXPECT_EQ(t, NearestFloat(static_cast<__int128>(10000) * 60 * 48000, 0xFFFFFFFFu / 4));
-    EXPECT_NEAR(t, 26.822090f, 1e-5);
+    // The largest beat count with a data chunk of almost 4 GiB: 1,073,741,823
+    // frames, and 10,000 x 60 x 48,000 / 1,073,741,823 = 26.82209017...; in
+    // steps of 2^-19 (a float's between 16 and 32) that is 14,062,500.013, so
+    // the nearest float is 14,062,500 x 2^-19.
+    EXPECT_EQ(LoopTempo(10000, Format(2, 48000, 16), 0xFFFFFFFFu), 14062500.0f / 524288.0f);
 }
 
 TEST(LoopTempo, FramesComeFromTheBlockAlignment) {

@@ -2,6 +2,8 @@
 
 #include "VexlorTestSupport.h"
 
+#include "AppInfo.h"
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -11,6 +13,12 @@ using namespace modVexlor;
 using vxtest::VexlorTest;
 
 const std::string kZone(14, ' ');
+
+// The report's program line: folder, executable and the program's own version.
+std::string ProgramLine(const std::filesystem::path& folder) {
+    return folder.string() + "/velorun ver " + std::to_string(vb::AppInfo::Major()) + "." +
+           std::to_string(vb::AppInfo::Minor()) + "." + std::to_string(vb::AppInfo::Revision()) + "\r\n";
+}
 
 // The report with its first and last lines' date and time taken from the
 // actual text after checking their form.
@@ -35,7 +43,7 @@ TEST(VexlorErrorCategory, TheTableIsTestedInOrderAtItsEdges) {
         {336, 6},    {394, 6},    {400, 7},    {426, 7},    {420, 8},    {440, 13},   {458, 13},   {460, 9},
         {521, 9},    {485, 10},   {482, 11},   {457, 46},   {646, 46},   {2420, 54},  {3622, 54},  {708, 3},
         {709, 12},   {785, 12},   {786, 15},   {30019, 45}, {32001, 45}, {31005, 15}, {31039, 57}, {24574, 47},
-        {32755, 47}, {32766, 47}, {32767, 14}, {31999, 14}, {32768, 15}, {0, 15},     {-1, 62},    {-2147221504, 62},
+        {32755, 47}, {32766, 47}, {32767, 14}, {31999, 14}, {32768, 15}, {0, 15},     {-1, 62},    {vb::kObjectError, 62},
     };
     for (const auto& c : cases) EXPECT_EQ(ErrorCategory(c.number), c.code) << c.number;
     EXPECT_EQ(CategoryName(3), "File System (disk, directory or file) access");
@@ -158,7 +166,7 @@ TEST_F(VexlorTest, TwoRemoteLevelsAreDecodedChainedAndReported) {
                kZone + "Description   " + desc + "\r\n\r\n";
     };
     const std::string body =
-        std::string(65, '*') + "\r\n" + dir.string() + "/velorun ver 2.2.5\r\n" + "Error Information\r\n" +
+        std::string(65, '*') + "\r\n" + ProgramLine(dir) + "Error Information\r\n" +
         block(0, "Object Linking and Embedding", er.Source[0], er.ModuleName[0], er.ProcedureName[0],
               std::to_string(raisedAt), "440", "Remote Automation error") +
         block(1, "Object Linking and Embedding", er.Source[1], er.ModuleName[1], er.ProcedureName[1], "0", "0",
@@ -193,8 +201,7 @@ TEST_F(VexlorTest, TheWorkedExampleReportByteForByte) {
     EXPECT_EQ(CallTreeSnapshot()[0], " 2");
     EXPECT_EQ(CallTreeSnapshot()[2], " 2 : \tmain : Sub PlaySound : ");
     const std::string report = ReadFile(dir / "error.log");
-    const std::string body = std::string(65, '*') + "\r\n" + dir.string() +
-                             "/velorun ver 2.2.5\r\n"
+    const std::string body = std::string(65, '*') + "\r\n" + ProgramLine(dir) +
                              "Error Information\r\n"
                              "Error 0\r\n"
                              "              Category      File System (disk, directory or file) access error\r\n"

@@ -49,6 +49,7 @@ protected:
 struct BoxPresser {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::TextFormat format = Qt::AutoText;
     int buttons = 0;
     void Press(QMessageBox::StandardButton which) {
         QTimer::singleShot(0, [this, which] { Poll(which); });
@@ -62,6 +63,7 @@ struct BoxPresser {
         title = box->windowTitle();
         text = box->text();
         icon = box->icon();
+        format = box->textFormat();
         buttons = static_cast<int>(box->buttons().size());
         box->button(which)->click();
     }
@@ -70,9 +72,10 @@ struct BoxPresser {
 TEST_F(VexlorQtHostTest, MessageBoxesShowTitleTextIconAndButtonsAndReturnTheAnswer) {
     BoxPresser presser;
     presser.Press(QMessageBox::Cancel);
-    EXPECT_EQ(CurrentHost().MsgBox("Proceed?", vbOKCancel + vbExclamation, ""), vbCancel);
+    EXPECT_EQ(CurrentHost().MsgBox("Proceed <b>now</b>?", vbOKCancel + vbExclamation, ""), vbCancel);
     EXPECT_EQ(presser.title, "Ostrelco Velorizer");
-    EXPECT_EQ(presser.text, "Proceed?");
+    EXPECT_EQ(presser.text, "Proceed <b>now</b>?");
+    EXPECT_EQ(presser.format, Qt::PlainText);  // a path or an error text is never markup
     EXPECT_EQ(presser.icon, QMessageBox::Warning);
     EXPECT_EQ(presser.buttons, 2);
 

@@ -64,6 +64,10 @@ constexpr std::size_t kLineBufferBytes = 8u << 20;
 
 volatile std::sig_atomic_t stopRequested = 0;
 void OnSignal(int) { stopRequested = 1; }
+// SIGINT and SIGTERM stay blocked everywhere but inside the main loop's wait,
+// so they always interrupt that wait, never a writer thread or the moment
+// between the test of stopRequested and the wait.
+sigset_t waitMask;
 
 // A compiled POSIX extended regular expression.
 class Pattern {
@@ -287,7 +291,8 @@ int Run(Monitor& mon) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*mon.resumeAt - Clock::now()).count();
             timeout = static_cast<int>(std::max<long long>(0, left));
         }
-        int n = ::poll(fds.data(), fds.size(), timeout);
+        timespec limit{timeout / 1000, (timeout % 1000) * 1000000L};
+        int n = ::ppoll(fds.data(), fds.size(), timeout < 0 ? nullptr : &limit, &waitMask);
         if (n < 0 && errno != EINTR) break;
         if (mon.paused && mon.resumeAt && Clock::now() >= *mon.resumeAt) mon.Resume("time");
         if (n <= 0) continue;
@@ -379,6 +384,11 @@ int main(int argc, char** argv) {
     sa.sa_handler = OnSignal;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &waitMask);
 
     // In a terminal a single key press resumes, without waiting for Enter.
     termios saved{};

@@ -173,7 +173,7 @@ private slots:
         QVERIFY(!workingAtEnd);
         QVERIFY(refused);
         QCOMPARE(working->windowTitle(), QString("Working..."));
-        QCOMPARE(working->size(), QSize(333, 39));
+        QCOMPARE(working->size(), QSize(4995 / 15, 585 / 15));  // twips
         QVERIFY(w_->isEnabled());
         QVERIFY(c("cmdVELORize")->isEnabled());
         QCOMPARE(w_->Keys(), files);

@@ -80,6 +80,10 @@ bool DropPaths(QWidget* viewport, const std::vector<std::string>& paths) {
         url.setPath(QString::fromLatin1(QByteArray::fromStdString(p).toPercentEncoding("/")), QUrl::TolerantMode);
         urls.append(url);
     }
+    return DropUrls(viewport, urls);
+}
+
+bool DropUrls(QWidget* viewport, const QList<QUrl>& urls) {
     auto mime = std::make_unique<QMimeData>();
     mime->setUrls(urls);
     const QPointF pos(30, 30);

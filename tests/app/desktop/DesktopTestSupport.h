@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@ private:
 // Delivers a drop of these paths (raw bytes) to the list's viewport, as the
 // file manager does: drag enter, drag move, drop. True when the drop was accepted.
 bool DropPaths(QWidget* listViewport, const std::vector<std::string>& paths);
+bool DropUrls(QWidget* listViewport, const QList<QUrl>& urls);
 
 // Runs `answer` with the application's modal widget once one is up (waiting up
 // to `timeoutMs`); fails the test when none appears.

@@ -141,7 +141,11 @@ private slots:
         QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list_->viewport(), &enter);
         QVERIFY(!enter.isAccepted());
-        QVERIFY(!Drop({"http-less"}) || w_->Keys() == std::vector<std::string>{"dummy"});
+        // Addresses that are no local file, and a file gone since the drag began, add nothing.
+        QVERIFY(DropUrls(list_->viewport(), {QUrl("https://example.com/loops/kick.wav"),
+                                             QUrl::fromLocalFile("/no/such/folder/gone.wav")}));
+        QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
+        QVERIFY(!c("cmdVELORize")->isEnabled());
     }
 
     void foldersAreWalkedInOrderAndMixedWithFiles() {
