@@ -4,6 +4,7 @@
 #include "Mmio.h"
 #include "RiffForm.h"
 #include "RunTimeError.h"
+#include "TagVerdicts.h"
 
 #include <cerrno>
 #include <cmath>
@@ -21,7 +22,6 @@ namespace {
 const char* const kConfirmTitle = "Confirm Velorizing";
 const char* const kErrorCaption = "Error";
 constexpr int32_t kVelorizeError = vb::kObjectError + 1;
-const mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
 const mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
 
 // A file we leave alone is always told to the user with the file and the reason,
@@ -30,18 +30,7 @@ void Refuse(VelorizeUi& ui, const std::string& path, std::string reason) {
     ui.MsgBox("Velorizer did not change the file '" + path + "': " + reason + ".", vbCritical, kErrorCaption);
 }
 
-std::string LowerFirst(std::string text) {
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
-
-std::string ErrnoText(int err) {
-    return LowerFirst(vb::StandardErrorText(vb::ErrorNumberFromErrno(err != 0 ? err : EIO)));
-}
-
 const char* const kChangedMeanwhile = "it changed while it was being tagged";
-const char* const kCutShort = "it holds fewer bytes than its RIFF header declares";
-const char* const kTooManyChunks = "it holds more than 10,000 chunks";
 
 // Acts on an answer of the change confirmation; true when the change is permitted.
 bool TakeAnswer(int32_t answer, int32_t& memory) {
@@ -122,53 +111,6 @@ bool StillThere(const std::string& path, bool viaLink, const struct stat& seen) 
     return r == 0 && S_ISREG(now.st_mode) && SameFile(now, seen);
 }
 
-// The acid chunks of a form, as its table lists them.
-struct AcidChunks {
-    std::vector<int64_t> bodies;  // data offsets of the 24-byte ones
-    bool hasOdd = false;          // one of another size, the first of which is
-    uint32_t oddSize = 0;
-};
-
-AcidChunks FindAcidChunks(const mmio::FormTable& table) {
-    AcidChunks acid;
-    for (const mmio::ChunkEntry& ck : table.chunks) {
-        if (ck.id != kAcid) continue;
-        if (ck.size == clsAcidSettings::kBodySize) {
-            acid.bodies.push_back(ck.dataOffset);
-        } else if (!acid.hasOdd) {
-            acid.hasOdd = true;
-            acid.oddSize = ck.size;
-        }
-    }
-    return acid;
-}
-
-std::string OddAcidText(const AcidChunks& acid) {
-    return "its acid chunk is " + std::to_string(acid.oddSize) + " bytes long instead of 24";
-}
-
-// An append stopped between the chunk and the RIFF size leaves the intact form,
-// the zero pad byte its last chunk may need, and one whole 24-byte acid chunk
-// behind it. That shape and nothing else: the offset of the chunk's header, or -1.
-int64_t InterruptedAppend(mmio::File& h, const mmio::FormTable& table, const AcidChunks& acid) {
-    if (table.tooMany || !acid.bodies.empty() || acid.hasOdd) return -1;
-    const int64_t formEnd = table.FormEnd();
-    const bool needsPad =
-        !table.chunks.empty() && (table.chunks.back().size & 1) != 0 && table.chunks.back().DataEnd() == formEnd;
-    if (table.end != formEnd && !needsPad) return -1;
-    const int64_t at = formEnd + (needsPad ? 1 : 0);
-    const int64_t fileEnd = at + clsAcidSettings::kChunkSize;
-    if (h.Size() != fileEnd || mmio::RiffSizeOf(fileEnd) > mmio::kMaxRiffSize) return -1;
-    unsigned char head[9];
-    h.Seek(formEnd, mmio::kSeekSet);
-    const int64_t want = needsPad ? 9 : 8;
-    if (h.Read(head, want) != want) return -1;
-    const unsigned char* chunk = head + (needsPad ? 1 : 0);
-    if (needsPad && head[0] != 0) return -1;
-    if (le::U32(chunk) != kAcid || le::U32(chunk + 4) != clsAcidSettings::kBodySize) return -1;
-    return at;
-}
-
 // Tags the file, telling every refusal itself; failures are thrown.
 void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
          int32_t& retagAnswer, VelorizeUi& ui) {
@@ -236,7 +178,6 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
     }
 
     const int64_t fileSize = h.Size();
-    const int64_t formEnd = table.FormEnd();
 
     AcidChunks acid = FindAcidChunks(table);
     if (acid.hasOdd) return Refuse(ui, path, OddAcidText(acid));
@@ -286,34 +227,16 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
         return;
     }
 
-    // Append only where the form is the whole file: bytes behind the form
-    // (trailing junk, a tag) or a form that claims more than the file holds must
-    // not end up inside the RIFF size.
-    int64_t appendAt = -1;
-    bool writePad = false;
-    const int64_t lastDataEnd = table.chunks.empty() ? 0 : table.chunks.back().DataEnd();
-    if (table.end == formEnd && fileSize == formEnd) {
-        appendAt = formEnd;
-    } else if (!table.chunks.empty() && (table.chunks.back().size & 1) != 0 && fileSize == lastDataEnd &&
-               (formEnd == lastDataEnd || formEnd == lastDataEnd + 1)) {
-        // The last chunk's pad byte is missing: it is written as a zero.
-        writePad = true;
-        appendAt = lastDataEnd + 1;
-    }
-    if (appendAt < 0) {
-        return Refuse(ui, path,
-                      fileSize > formEnd   ? "it holds more bytes than its RIFF header declares"
-                      : fileSize < formEnd ? kCutShort
-                                           : "its chunks do not end where its RIFF form ends");
-    }
-    if (mmio::RiffSizeOf(appendAt + clsAcidSettings::kChunkSize) > mmio::kMaxRiffSize)
-        return Refuse(ui, path, "another chunk would make it larger than a RIFF file can be");
+    const AppendPlace place = PlaceForAppend(table, fileSize);
+    if (place.refusal) return Refuse(ui, path, place.refusal);
+    const int64_t appendAt = place.at;
+    const bool writePad = place.pad;
 
     // Write order: the new chunk reaches the disk (in the ascend inside
     // WriteData) before the RIFF size that takes it into the form. Whenever
     // the program is stopped, the file is the old form intact, possibly with
     // the new chunk lying behind it, which the next run completes.
-    h.Seek(writePad ? lastDataEnd : appendAt, mmio::kSeekSet);
+    h.Seek(writePad ? appendAt - 1 : appendAt, mmio::kSeekSet);
     bool written = true;
     if (writePad) {
         const unsigned char zero = 0;
@@ -395,11 +318,15 @@ float NearestFloat(__int128 num, uint64_t den) {
     return negative ? -candidates[best] : candidates[best];
 }
 
-float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
+uint64_t FrameCount(const WaveFormat& format, uint32_t dataSize) {
     if (format.blockAlign == 0 || format.channels == 0 || format.bitsPerSample == 0 ||
         format.bitsPerSample % 8 != 0)
-        return kDefaultTempo;
-    const uint64_t frames = dataSize / format.blockAlign;
+        return 0;
+    return dataSize / format.blockAlign;
+}
+
+float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
+    const uint64_t frames = FrameCount(format, dataSize);
     if (frames == 0) return kDefaultTempo;
     const __int128 product = static_cast<__int128>(beats) * 60 * format.samplesPerSec;
     return NearestFloat(product, frames);
@@ -433,46 +360,6 @@ void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& r
     if (s.restore && ::fchmod(s.held.Get(), s.restoreMode) != 0)
         ui.MsgBox("Velorizer could not make the file '" + path + "' read-only again: " + ErrnoText(errno) + ".",
                   vbCritical, kErrorCaption);
-}
-
-bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error) {
-    bodies.clear();
-    int err = 0;
-    auto h = mmio::File::Open(path, mmio::MMIO_READ, &err);
-    if (!h) {
-        error = err == ENOTSUP ? "it is not a regular file" : ErrnoText(err);
-        return false;
-    }
-    mmio::FormTable table;
-    const int32_t entered = mmio::ReadForm(*h, kWave, table);
-    if (entered != mmio::MMSYSERR_NOERROR) {
-        error = entered == mmio::MMIOERR_CANNOTREAD ? ErrnoText(h->LastErrno()) : "it is not a WAVE file";
-        return false;
-    }
-    // The same verdicts as tagging gives.
-    AcidChunks acid = FindAcidChunks(table);
-    if (table.tooMany) error = kTooManyChunks;
-    else if (acid.hasOdd) error = OddAcidText(acid);
-    else if (!acid.bodies.empty() && acid.bodies.back() + clsAcidSettings::kBodySize > h->Size()) error = kCutShort;
-    if (!error.empty()) return false;
-    // A chunk an interrupted run left behind the form is the file's acid chunk:
-    // the next tagging takes it in.
-    if (const int64_t behind = InterruptedAppend(*h, table, acid); behind >= 0)
-        acid.bodies.push_back(behind + mmio::kChunkHeaderSize);
-    if (h->ReadFailed()) {
-        error = ErrnoText(h->LastErrno());
-        return false;
-    }
-    for (int64_t offset : acid.bodies) {
-        clsAcidSettings::Body body{};
-        h->Seek(offset, mmio::kSeekSet);
-        if (h->Read(body.data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize) {
-            error = ErrnoText(h->LastErrno());
-            return false;
-        }
-        bodies.push_back(body);
-    }
-    return true;
 }
 
 }  // namespace velorizer

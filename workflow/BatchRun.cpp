@@ -51,6 +51,18 @@ private:
 BatchRun::BatchRun(std::vector<std::string> files, const PanelChoice& choice, VelorizeUi& ui)
     : files_(std::move(files)), choice_(choice), ui_(ui) {}
 
+bool BatchRun::ChooseForFile(const std::string& path, clsAcidSettings& settings, VelorizeUi& ui) const {
+    if (!perFile_) return true;
+    PanelChoice choice = choice_;
+    const FileDecision decided = perFile_(path, choice);
+    // A critical message marks the file as failed.
+    if (!decided.note.empty()) ui.MsgBox(decided.note, decided.skip ? vbCritical : vbInformation, "");
+    if (decided.skip) return false;
+    settings = clsAcidSettings();
+    FillSettings(settings, choice);
+    return true;
+}
+
 BatchResult BatchRun::Run(BatchObserver* observer) {
     BatchObserver none;
     BatchObserver& watch = observer ? *observer : none;
@@ -71,7 +83,7 @@ BatchResult BatchRun::Run(BatchObserver* observer) {
         ++result.visited;
         watch.BeforeFile(result.visited, path);
         ui.StartFile();
-        VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui);
+        if (ChooseForFile(path, settings, ui)) VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui);
         result.cancelled = readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel;
         if (ui.Outcome() == FileOutcome::Failed) ++result.failed;
         watch.AfterFile(result.visited, path, result.cancelled ? FileOutcome::Cancelled : ui.Outcome());

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,12 @@ struct BatchResult {
     size_t visited = 0;  // files the run went to, the cancelled one included
     size_t failed = 0;
     bool cancelled = false;
+};
+
+// What a per-file hook decided for one file.
+struct FileDecision {
+    bool skip = false;  // leave the file alone (it counts as failed)
+    std::string note;   // told to the user: why it is left alone, or what it lacks
 };
 
 // Follows a run from the outside: a progress window, a progress line, and
@@ -53,6 +60,12 @@ public:
     // from its first file on.
     void PresetAnswer(int32_t answer) { preset_ = answer; }
 
+    // Chooses the loop properties anew for each file, just before it is
+    // tagged: the hook gets the run's choice to change for this file, or
+    // leaves the file alone. It may be called for several files at once.
+    using FileHook = std::function<FileDecision(const std::string& path, PanelChoice& choice)>;
+    void PerFile(FileHook hook) { perFile_ = std::move(hook); }
+
     // Tags the files and ends with "Operation completed." or "Operation
     // cancelled." (or says that there were none). Every run starts with fresh
     // settings and answers. A run-time error from the user interface leaves it
@@ -62,10 +75,14 @@ public:
     const std::vector<std::string>& Files() const { return files_; }
 
 private:
+    // The file's own settings when a hook chose them; false when it is left alone.
+    bool ChooseForFile(const std::string& path, clsAcidSettings& settings, VelorizeUi& ui) const;
+
     std::vector<std::string> files_;
     PanelChoice choice_;
     VelorizeUi& ui_;
     int32_t preset_ = kAnswerNone;
+    FileHook perFile_;
 };
 
 }  // namespace velorizer

@@ -6,7 +6,7 @@
 #include "Program.h"
 #include "RunTimeError.h"
 #include "TestSupport.h"
-#include "Velorize.h"
+#include "Inspect.h"
 #include "Vexlor.h"
 #include "VexlorMonitorLink.h"
 #include "frmConfirmReadOnly.h"

@@ -1,0 +1,47 @@
+#pragma once
+// What tagging decides from a file's layout before it writes anything: which
+// acid chunks the form holds, whether an interrupted append lies behind it,
+// where a new chunk would go, and the words for every refusal. Tagging and the
+// read-only inspection both decide through these, so they never disagree.
+
+#include "RiffForm.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velorizer {
+
+inline constexpr const char* kCutShort = "it holds fewer bytes than its RIFF header declares";
+inline constexpr const char* kTooManyChunks = "it holds more than 10,000 chunks";
+
+// The system's text for an errno value, as the middle of a sentence.
+std::string ErrnoText(int err);
+std::string LowerFirst(std::string text);
+
+// The acid chunks of a form, as its table lists them.
+struct AcidChunks {
+    std::vector<int64_t> bodies;  // data offsets of the 24-byte ones
+    bool hasOdd = false;          // one of another size, the first of which is
+    uint32_t oddSize = 0;
+};
+
+AcidChunks FindAcidChunks(const mmio::FormTable& table);
+std::string OddAcidText(const AcidChunks& acid);
+
+// An append stopped between the chunk and the RIFF size leaves the intact form,
+// the zero pad byte its last chunk may need, and one whole 24-byte acid chunk
+// behind it. That shape and nothing else: the offset of the chunk's header, or -1.
+int64_t InterruptedAppend(mmio::File& h, const mmio::FormTable& table, const AcidChunks& acid);
+
+// Where a new acid chunk goes in a file of `fileSize` bytes without one: behind
+// the form, after writing the last chunk's missing pad byte when `pad`. A file
+// where the form is not the whole file gets `refusal` instead.
+struct AppendPlace {
+    int64_t at = -1;
+    bool pad = false;
+    const char* refusal = nullptr;
+};
+AppendPlace PlaceForAppend(const mmio::FormTable& table, int64_t fileSize);
+
+}  // namespace velorizer
