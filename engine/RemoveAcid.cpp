@@ -1,7 +1,7 @@
 #include "RemoveAcid.h"
 
-#include "AcidChunks.h"
 #include "LittleEndian.h"
+#include "TagVerdicts.h"
 #include "TargetFile.h"
 #include "clsAcidSettings.h"
 
@@ -12,6 +12,9 @@
 namespace velorizer {
 
 namespace {
+
+const mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
+const mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
 
 std::vector<uint8_t> Word(uint32_t value) {
     std::vector<uint8_t> b(4);

@@ -51,15 +51,6 @@ void Refuse(VelorizeUi& ui, const std::string& path, const std::string& reason) 
     ui.MsgBox("Velorizer did not change the file '" + path + "': " + reason + ".", vbCritical, kErrorCaption);
 }
 
-std::string LowerFirst(std::string text) {
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
-
-std::string ErrnoText(int err) {
-    return LowerFirst(vb::StandardErrorText(vb::ErrorNumberFromErrno(err != 0 ? err : EIO)));
-}
-
 bool TakeAnswer(int32_t answer, int32_t& memory) {
     switch (answer) {
         case kAnswerYes: return true;

@@ -8,6 +8,7 @@
 #include "ChangeRecorder.h"
 #include "Mmio.h"
 #include "RunTimeError.h"
+#include "TagVerdicts.h"
 #include "VelorizeUi.h"
 
 #include <cstdint>
@@ -24,9 +25,6 @@ inline constexpr const char* kChangedMeanwhile = "it changed while it was being 
 
 // "Velorizer did not change the file '<path>': <reason>." under "Error".
 void Refuse(VelorizeUi& ui, const std::string& path, const std::string& reason);
-// The standard text of a system error, starting in lower case.
-std::string ErrnoText(int err);
-std::string LowerFirst(std::string text);
 // Acts on an answer of the change confirmation; true when the change is permitted.
 bool TakeAnswer(int32_t answer, int32_t& memory);
 // Flushes the handle and has the disk hold what it wrote, so that the next

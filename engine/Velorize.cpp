@@ -1,10 +1,10 @@
 #include "Velorize.h"
 
-#include "AcidChunks.h"
 #include "LittleEndian.h"
 #include "Mmio.h"
 #include "RiffForm.h"
 #include "RunTimeError.h"
+#include "TagVerdicts.h"
 #include "TargetFile.h"
 
 #include <cerrno>
@@ -15,6 +15,9 @@
 namespace velorizer {
 
 namespace {
+
+const mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
+const mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
 
 // The four bytes of a RIFF size field.
 std::vector<uint8_t> SizeBytes(int64_t size) {
@@ -54,7 +57,6 @@ void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int3
     }
 
     const int64_t fileSize = h.Size();
-    const int64_t formEnd = table.FormEnd();
 
     AcidChunks acid = FindAcidChunks(table);
     if (acid.hasOdd) return Refuse(ui, path, OddAcidText(acid));
@@ -114,28 +116,10 @@ void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int3
         return;
     }
 
-    // Append only where the form is the whole file: bytes behind the form
-    // (trailing junk, a tag) or a form that claims more than the file holds must
-    // not end up inside the RIFF size.
-    int64_t appendAt = -1;
-    bool writePad = false;
-    const int64_t lastDataEnd = table.chunks.empty() ? 0 : table.chunks.back().DataEnd();
-    if (table.end == formEnd && fileSize == formEnd) {
-        appendAt = formEnd;
-    } else if (!table.chunks.empty() && (table.chunks.back().size & 1) != 0 && fileSize == lastDataEnd &&
-               (formEnd == lastDataEnd || formEnd == lastDataEnd + 1)) {
-        // The last chunk's pad byte is missing: it is written as a zero.
-        writePad = true;
-        appendAt = lastDataEnd + 1;
-    }
-    if (appendAt < 0) {
-        return Refuse(ui, path,
-                      fileSize > formEnd   ? "it holds more bytes than its RIFF header declares"
-                      : fileSize < formEnd ? kCutShort
-                                           : "its chunks do not end where its RIFF form ends");
-    }
-    if (mmio::RiffSizeOf(appendAt + clsAcidSettings::kChunkSize) > mmio::kMaxRiffSize)
-        return Refuse(ui, path, "another chunk would make it larger than a RIFF file can be");
+    const AppendPlace place = PlaceForAppend(table, fileSize);
+    if (place.refusal) return Refuse(ui, path, place.refusal);
+    const int64_t appendAt = place.at;
+    const bool writePad = place.pad;
 
     FileChange change;
     change.lengthBefore = fileSize;
@@ -152,7 +136,7 @@ void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int3
     // WriteData) before the RIFF size that takes it into the form. Whenever
     // the program is stopped, the file is the old form intact, possibly with
     // the new chunk lying behind it, which the next run completes.
-    h.Seek(writePad ? lastDataEnd : appendAt, mmio::kSeekSet);
+    h.Seek(writePad ? appendAt - 1 : appendAt, mmio::kSeekSet);
     bool written = true;
     if (writePad) {
         const unsigned char zero = 0;
@@ -234,11 +218,15 @@ float NearestFloat(__int128 num, uint64_t den) {
     return negative ? -candidates[best] : candidates[best];
 }
 
-float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
+uint64_t FrameCount(const WaveFormat& format, uint32_t dataSize) {
     if (format.blockAlign == 0 || format.channels == 0 || format.bitsPerSample == 0 ||
         format.bitsPerSample % 8 != 0)
-        return kDefaultTempo;
-    const uint64_t frames = dataSize / format.blockAlign;
+        return 0;
+    return dataSize / format.blockAlign;
+}
+
+float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
+    const uint64_t frames = FrameCount(format, dataSize);
     if (frames == 0) return kDefaultTempo;
     const __int128 product = static_cast<__int128>(beats) * 60 * format.samplesPerSec;
     return NearestFloat(product, frames);
@@ -247,46 +235,6 @@ float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
 void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
                   int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
     ChangeFile(path, ui, [&](TargetFile& f) { Tag(f, path, settings, readOnlyAnswer, retagAnswer, ui, recorder); });
-}
-
-bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error) {
-    bodies.clear();
-    int err = 0;
-    auto h = mmio::File::Open(path, mmio::MMIO_READ, &err);
-    if (!h) {
-        error = err == ENOTSUP ? "it is not a regular file" : ErrnoText(err);
-        return false;
-    }
-    mmio::FormTable table;
-    const int32_t entered = mmio::ReadForm(*h, kWave, table);
-    if (entered != mmio::MMSYSERR_NOERROR) {
-        error = entered == mmio::MMIOERR_CANNOTREAD ? ErrnoText(h->LastErrno()) : "it is not a WAVE file";
-        return false;
-    }
-    // The same verdicts as tagging gives.
-    AcidChunks acid = FindAcidChunks(table);
-    if (table.tooMany) error = kTooManyChunks;
-    else if (acid.hasOdd) error = OddAcidText(acid);
-    else if (!acid.bodies.empty() && acid.bodies.back() + clsAcidSettings::kBodySize > h->Size()) error = kCutShort;
-    if (!error.empty()) return false;
-    // A chunk an interrupted run left behind the form is the file's acid chunk:
-    // the next tagging takes it in.
-    if (const int64_t behind = InterruptedAppend(*h, table, acid); behind >= 0)
-        acid.bodies.push_back(behind + mmio::kChunkHeaderSize);
-    if (h->ReadFailed()) {
-        error = ErrnoText(h->LastErrno());
-        return false;
-    }
-    for (int64_t offset : acid.bodies) {
-        clsAcidSettings::Body body{};
-        h->Seek(offset, mmio::kSeekSet);
-        if (h->Read(body.data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize) {
-            error = ErrnoText(h->LastErrno());
-            return false;
-        }
-        bodies.push_back(body);
-    }
-    return true;
 }
 
 }  // namespace velorizer

@@ -34,6 +34,11 @@ int32_t ReadWaveFormat(mmio::File& handle, const mmio::FormTable& form, size_t& 
 // declared size, or -1. `next` is then the chunk behind it.
 int32_t GetDataChunkSize(const mmio::FormTable& form, size_t& next, uint32_t& size);
 
+// Whole frames in `dataSize` bytes of audio in `format`; 0 when the format
+// gives no frame size (block alignment, channels or bits 0, or bits not a
+// multiple of 8).
+uint64_t FrameCount(const WaveFormat& format, uint32_t dataSize);
+
 constexpr float kDefaultTempo = 120.0f;
 // The tempo of a loop of `beats` beats whose audio is `dataSize` bytes in `format`:
 // the float nearest to beats x 60 x rate / frames, with frames = dataSize / block
@@ -51,8 +56,5 @@ float NearestFloat(__int128 num, uint64_t den);
 void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
                   int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder = nullptr);
 
-// The bodies of the 24-byte acid chunks of a WAVE file, read without changing it.
-// False, with the reason in `error`, when the file can't be read as a WAVE form.
-bool ReadAcidChunks(const std::string& path, std::vector<clsAcidSettings::Body>& bodies, std::string& error);
 
 }  // namespace velorizer

@@ -52,6 +52,18 @@ private:
 BatchRun::BatchRun(std::vector<std::string> files, const PanelChoice& choice, VelorizeUi& ui)
     : files_(std::move(files)), choice_(choice), ui_(ui) {}
 
+bool BatchRun::ChooseForFile(const std::string& path, clsAcidSettings& settings, VelorizeUi& ui) const {
+    if (!perFile_) return true;
+    PanelChoice choice = choice_;
+    const FileDecision decided = perFile_(path, choice);
+    // A critical message marks the file as failed.
+    if (!decided.note.empty()) ui.MsgBox(decided.note, decided.skip ? vbCritical : vbInformation, "");
+    if (decided.skip) return false;
+    settings = clsAcidSettings();
+    FillSettings(settings, choice);
+    return true;
+}
+
 BatchResult BatchRun::Run(BatchObserver* observer) {
     BatchObserver none;
     BatchObserver& watch = observer ? *observer : none;
@@ -78,7 +90,8 @@ BatchResult BatchRun::Run(BatchObserver* observer) {
         watch.BeforeFile(result.visited, path);
         ui.StartFile();
         if (remove_) RemoveAcidChunks(path, readOnlyAnswer, ui, recorder_);
-        else VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui, recorder_);
+        else if (ChooseForFile(path, settings, ui))
+            VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui, recorder_);
         result.journalFailed = recorder_ && recorder_->Broken();
         result.cancelled = readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel || result.journalFailed;
         if (ui.Outcome() == FileOutcome::Failed) ++result.failed;

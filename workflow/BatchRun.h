@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,12 @@ public:
     virtual void End(const BatchResult& result) = 0;
 };
 
+// What a per-file hook decided for one file.
+struct FileDecision {
+    bool skip = false;  // leave the file alone (it counts as failed)
+    std::string note;   // told to the user: why it is left alone, or what it lacks
+};
+
 // Follows a run from the outside: a progress window, a progress line, and
 // whatever needs to act before or after each file.
 class BatchObserver {
@@ -71,6 +78,12 @@ public:
     // The run takes the loop metadata out of the files instead of tagging them.
     void RemoveTags() { remove_ = true; }
 
+    // Chooses the loop properties anew for each file, just before it is
+    // tagged: the hook gets the run's choice to change for this file, or
+    // leaves the file alone. It may be called for several files at once.
+    using FileHook = std::function<FileDecision(const std::string& path, PanelChoice& choice)>;
+    void PerFile(FileHook hook) { perFile_ = std::move(hook); }
+
     // Tags the files and ends with "Operation completed." or "Operation
     // cancelled." (or says that there were none). Every run starts with fresh
     // settings and answers. A run-time error from the user interface leaves it
@@ -80,12 +93,16 @@ public:
     const std::vector<std::string>& Files() const { return files_; }
 
 private:
+    // The file's own settings when a hook chose them; false when it is left alone.
+    bool ChooseForFile(const std::string& path, clsAcidSettings& settings, VelorizeUi& ui) const;
+
     std::vector<std::string> files_;
     PanelChoice choice_;
     VelorizeUi& ui_;
     int32_t preset_ = kAnswerNone;
     RunRecorder* recorder_ = nullptr;
     bool remove_ = false;
+    FileHook perFile_;
 };
 
 }  // namespace velorizer

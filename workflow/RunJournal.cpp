@@ -1,6 +1,6 @@
 #include "RunJournal.h"
 
-#include "TargetFile.h"
+#include "TagVerdicts.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,6 +3,7 @@
 // the file as it was gives the file as it is), and reverted to the byte from
 // every state a kill of the change, or of an earlier revert, can leave.
 
+#include "Inspect.h"
 #include "RemoveAcid.h"
 #include "RevertChange.h"
 #include "TestSupport.h"

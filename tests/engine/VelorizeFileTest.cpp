@@ -1,3 +1,4 @@
+#include "Inspect.h"
 #include "TagTestSupport.h"
 #include "TestSupport.h"
 #include "Velorize.h"
@@ -314,6 +315,7 @@ TEST(VelorizeFile, FilesThatAreNotWholeWaveFormsAreLeftAloneWithAMessage) {
         WriteBytes(path, c.bytes);
         clsAcidSettings s = LoopSettings(4);
         SCOPED_TRACE(c.name);
+        EXPECT_EQ(Inspect(path).refusal, c.reason) << "the inspection foresees it";
         ExpectRefused(path, c.bytes, Tag(path, s), c.reason);
     }
 

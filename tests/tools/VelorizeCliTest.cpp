@@ -3,11 +3,13 @@
 #include "TestSupport.h"
 #include "clsAcidSettings.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sstream>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -158,7 +160,9 @@ TEST(VelorizeCli, UsageErrorsExitTwoAndWriteNothing) {
                                    "--disk-based --tempo nan", "--disk-based --tempo -nan", "--disk-based --tempo NAN",
                                    "--disk-based --tempo 'nan(1)'", "--disk-based --tempo inf",
                                    "--loop 4 --root H", "--one-shot --loop 4", "--show --one-shot",
-                                   "--yes-to-all --no-to-all --one-shot", "--bogus --one-shot"}) {
+                                   "--yes-to-all --no-to-all --one-shot", "--bogus --one-shot", "--loop-at 0",
+                                   "--loop-at inf", "--loop-at Name", "--loop 4 --loop-at 96", "--show --dry-run",
+                                   "--format json", "--show --format xml"}) {
         const std::string paths = args == "--loop 4" ? "" : " " + Quote(f);
         CliRun r = Velorize(args + paths, dir);
         EXPECT_EQ(r.status, 2) << "args: " << args;
@@ -212,4 +216,113 @@ TEST(VelorizeCli, OnATerminalItAsksAndCancelStopsTheRun) {
     EXPECT_TRUE(ReadWithSndfile(files[0]).hasLoop);
     EXPECT_FALSE(ReadWithSndfile(files[1]).hasLoop);
     EXPECT_EQ(ReadBytes(files[2]), untouched);
+}
+
+namespace {
+
+// A sox-made tone of exactly `frames` frames, mono 16-bit at 8 kHz.
+std::string Frames(const TempDir& dir, const std::string& name, int frames) {
+    Sox("-r 8000 -n -c 1 -b 16 " + Quote(dir / name) + " synth " + std::to_string(frames) + "s sine 440 vol 0.5");
+    return dir / name;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+TEST(VelorizeCli, BeatsFromATempoAndTheRootFromTheNameAsTheDryRunForetold) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "pack");
+    // 4 beats at 100 bpm: 19,591 frames make 98.0042 bpm, 19,592 make 97.9992, more than 2 % off.
+    const std::string inTime = Frames(dir, "pack/Break_100bpm_Am.wav", 19591);
+    const std::string late = Frames(dir, "pack/Fill_100_bpm_C#m.wav", 19592);
+    const std::string kick = Frames(dir, "pack/Kick_808.wav", 800);
+    const std::string pad = Frames(dir, "pack/Pad_96bpm.wav", 20000);
+    const std::vector<std::string> all = {inTime, late, kick, pad};
+    std::vector<Bytes> before;
+    for (const auto& f : all) before.push_back(ReadBytes(f));
+    const std::string args = "--loop-at name --root name " + Quote(dir / "pack");
+
+    CliRun dry = Velorize("--dry-run " + args, dir);
+    EXPECT_EQ(dry.status, 1) << "files would be left alone";
+    EXPECT_EQ(dry.out, inTime + ": would write type loop (mode 22), root note A (MIDI 69), 4 beats, meter 4/4, "
+                                "tempo 98.00419 bpm\n" +
+                           late + ": would be left alone: it is no loop at 100 bpm: 4 beats would make it "
+                                  "97.99918 bpm\n" +
+                           kick + ": would be left alone: its name gives no tempo\n" + pad +
+                           ": would write type loop (mode 20), no root note, 4 beats, meter 4/4, tempo 96 bpm; its "
+                           "name gives no key, so it gets no root note\n");
+    for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(ReadBytes(all[i]), before[i]) << all[i];
+
+    CliRun run = Velorize(args, dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "velorize: skipped '" + late + "': it is no loop at 100 bpm: 4 beats would make it "
+                       "97.99918 bpm\nvelorize: skipped '" + kick + "': its name gives no tempo\nvelorize: '" +
+                           pad + "': its name gives no key, so it gets no root note\nOperation completed.\n");
+    const SndInfo tagged = ReadWithSndfile(inTime);
+    EXPECT_EQ(tagged.numBeats, 4);
+    EXPECT_EQ(tagged.bpm, static_cast<float>(4 * 60 * 8000 / 19591.0));
+    EXPECT_EQ(tagged.rootKey, 69);
+    EXPECT_EQ(ReadBytes(late), before[1]);
+    EXPECT_EQ(ReadBytes(kick), before[2]);
+    // What was written is what the dry run said.
+    std::vector<std::string> foretold;
+    const std::string would = "would write ";
+    for (std::string line : Lines(dry.out)) {
+        const size_t at = line.find(would);
+        if (at == std::string::npos) continue;
+        foretold.push_back(line.erase(at, would.size()).substr(0, line.find(';')));
+    }
+    std::vector<std::string> shown = Lines(Velorize("--show " + Quote(dir / "pack"), dir).out);
+    std::erase_if(shown, [](const std::string& line) { return line.ends_with(": no acid chunk"); });
+    EXPECT_EQ(shown, foretold);
+
+    EXPECT_EQ(Velorize("--loop-at 120 --yes-to-all " + Quote(pad), dir).status, 0);
+    EXPECT_EQ(ReadWithSndfile(pad).numBeats, 5);
+    EXPECT_EQ(ReadWithSndfile(pad).bpm, 120.0f);
+}
+
+TEST(VelorizeCli, ShowAsJsonAndCsvReadsBackAsTheFilesBytes) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "lib");
+    const std::string loop = MakeSoxWave(dir, "lib/loop.wav", 44100, 2, 16, "signed-integer", 0.7);
+    ASSERT_EQ(Velorize("--loop 7 --root C# " + Quote(loop), dir).status, 0);
+    const std::string disk = MakeSoxWave(dir, "lib/disk.wav", 48000, 2, 24, "signed-integer", 0.5);
+    ASSERT_EQ(Velorize("--disk-based --tempo 95.5 --root D " + Quote(disk), dir).status, 0);
+    MakeSoxWave(dir, "lib/\xff\xfe odd.wav", 22050, 1, 8, "unsigned-integer", 0.2);
+    MakeSoxWave(dir, "lib/a\"b,c\\\nd.wav", 8000, 1, 32, "floating-point", 0.1);
+    Bytes junk = ReadBytes(MakeSoxWave(dir, "lib/junk.wav", 8000, 1, 16, "signed-integer", 0.1));
+    junk.insert(junk.end(), 128, 'T');
+    WriteBytes(dir / "lib/junk.wav", junk);
+    WaveBuilder().Fmt(1, 8000, 8).Data(8).Acid(Bytes(20, 0)).Write(dir, "lib/odd-acid.wav");
+    WriteBytes(dir / "lib/text.wav", {'h', 'i'});
+
+    for (const char* format : {"json", "csv"}) {
+        CliRun r = Velorize("--show --format " + std::string(format) + " " + Quote(dir / "lib"), dir);
+        EXPECT_EQ(r.status, 1) << "two files can't be read";
+        WriteBytes(dir / format, Bytes(r.out.begin(), r.out.end()));
+    }
+    const std::string checker = std::string(VELORIZER_SOURCE_DIR) + "/tests/tools/check-show-data.py";
+    FILE* p = ::popen(("/usr/bin/python3 " + Quote(checker) + " " + Quote(dir / "json") + " " + Quote(dir / "csv") +
+                       " 2>&1").c_str(), "r");
+    std::string checked;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) checked.append(buf, n);
+    EXPECT_EQ(::pclose(p), 0) << checked;
+    std::vector<std::string> seen = Lines(checked);
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "b'\\xff\\xfe odd.wav' True True None",
+                        "b'a\"b,c\\\\\\nd.wav' True True None",
+                        "b'disk.wav' False True None",
+                        "b'junk.wav' False False it holds more bytes than its RIFF header declares",
+                        "b'loop.wav' False True None",
+                        "b'odd-acid.wav' False False its acid chunk is 20 bytes long instead of 24",
+                        "b'text.wav' False False it is not a WAVE file",
+                    }));
 }

@@ -4,11 +4,14 @@
 #include "AppInfo.h"
 #include "BatchRun.h"
 #include "EnumFolders.h"
+#include "Inspect.h"
+#include "Inspection.h"
 #include "PanelChoice.h"
+#include "PerFile.h"
 #include "RunJournal.h"
 #include "RunsList.h"
+#include "Texts.h"
 #include "UndoRun.h"
-#include "Velorize.h"
 #include "Wildcard.h"
 
 #include <algorithm>
@@ -29,58 +32,16 @@
 #include <vector>
 
 using namespace velorizer;
+using namespace velorizer::cli;
 
 namespace {
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3 };
 
-// Text for a terminal or a line of output. Control characters, the characters
-// that break or reorder lines, and bytes that are not UTF-8 are written as
-// escapes, so that a file name can neither erase nor forge lines; a backslash
-// is doubled, so that an escape can't be forged either.
-std::string Escaped(const std::string& text) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
-        bool valid = len > 0 && i + len <= text.size();
-        for (size_t k = 1; valid && k < len; ++k) {
-            const auto cont = static_cast<unsigned char>(text[i + k]);
-            valid = (cont & 0xC0) == 0x80;
-            cp = cp << 6 | (cont & 0x3F);
-        }
-        static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && cp >= kLeast[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        if (!valid) {
-            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
-            ++i;
-            continue;
-        }
-        if (cp == '\\') out += "\\\\";
-        else if (cp == '\n') out += "\\n";
-        else if (cp == '\r') out += "\\r";
-        else if (cp == '\t') out += "\\t";
-        else if (cp < 0x20 || cp == 0x7F) out += {'\\', 'x', kHex[cp >> 4], kHex[cp & 15]};
-        else if ((cp >= 0x80 && cp < 0xA0) || cp == 0x200E || cp == 0x200F || (cp >= 0x2028 && cp <= 0x202E) ||
-                 (cp >= 0x2066 && cp <= 0x2069)) {
-            out += {'\\', 'u', kHex[cp >> 12 & 15], kHex[cp >> 8 & 15], kHex[cp >> 4 & 15], kHex[cp & 15]};
-        } else {
-            out.append(text, i, len);
-        }
-        i += len;
-    }
-    return out;
-}
-
-// One line on standard error.
-void Say(const std::string& text) { std::cerr << Escaped(text) << "\n"; }
-
 const char* const kUsage =
-    "Usage: velorize [--one-shot | --loop BEATS | --disk-based [--tempo BPM]] [--root NOTE]\n"
-    "                [--yes-to-all | --no-to-all] [--no-journal] [--show] PATH...\n"
+    "Usage: velorize [--one-shot | --loop BEATS | --loop-at BPM|name | --disk-based [--tempo BPM]]\n"
+    "                [--root NOTE|name] [--yes-to-all | --no-to-all] [--dry-run] [--no-journal] PATH...\n"
+    "       velorize --show [--format text|json|csv] PATH...\n"
     "       velorize --remove [--yes-to-all | --no-to-all] [--no-journal] PATH...\n"
     "       velorize --runs | --undo [RUN] [--yes-to-all | --no-to-all]\n";
 
@@ -97,10 +58,30 @@ Kind of sample (choose one unless --show or --remove):
   --disk-based       a disk-based file without a tempo
   --tempo BPM        with --disk-based: its tempo, 60 to 240 bpm, up to three
                      decimals (95.5)
+  --loop-at BPM      a loop of the whole number of beats that makes each
+                     file's tempo nearest to BPM (1 to 1000): round(BPM x
+                     seconds / 60), 1 to 10000; a file that would end up more
+                     than 2 % off BPM is no loop at that tempo: it is skipped
+  --loop-at name     the same, with BPM read from each file's name; a file
+                     whose name gives no tempo is skipped
   --root NOTE        the root note for transposing: C, C#, D, D#, E, F, F#, G,
                      G#, A, A# or B, or "none" (the default). A loop's C is
                      MIDI note 60, a disk-based file's C is 48. Ignored for
                      one-shots and for disk-based files without a tempo.
+  --root name        the root note from each file's name (Am gives A, Bb gives
+                     A#); a name with no key, or two different ones, gets none,
+                     and a message says so
+
+Tempo and key in file names (only the file's own name, not its folders):
+  A tempo is a number joined to "bpm" in any case: 96bpm, 96 BPM, 96_bpm,
+  bpm96, BPM-92.5 (30 to 300). Without one, a bare number counts only when it
+  is the name's one whole word of 2 or 3 digits from 60 to 200 ("Loop_120_Am"),
+  not after a word such as Vol, Part, Take, Kit or TR, and not before a unit
+  such as Hz, bit or cents. Marks that disagree give no tempo.
+  A key is a word on its own between separators: a capital A to G, an optional
+  # or b, then nothing, m, min, minor, maj or major (Am, C#m, F#, Bb, Cmin,
+  Gmaj), or a lone letter before a word min/minor/maj/major ("C minor") or
+  after "Key" (Key_G). Chords (Em7) and notes with octaves (C5) are not keys.
 
 Questions:
   Before changing a read-only file, or a file that already has an acid chunk,
@@ -112,8 +93,24 @@ Questions:
   A read-only file keeps its permissions after it is tagged.
 
 Other options:
+  --dry-run          write nothing; print for each file what tagging would
+                     write (kind, root note, beats, tempo) or why it would
+                     leave it alone; no questions are asked. Exit status 1
+                     when a file would be left alone
   --show             write nothing; print each file's acid chunk (kind, root
                      note, beats, meter, tempo) or that it has none
+  --format FORMAT    with --show: "text" (the default, the sentences above),
+                     "json" (one object a line) or "csv" (a header row, then
+                     a row a file; RFC 4180). Their fields, null or empty when
+                     unknown: path, path_escaped, acid (an acid chunk of any
+                     size), acid_chunks, mode, kind, root_note (when mode says
+                     it is set), midi_base, beats, meter, tempo (exactly as
+                     stored), channels, rate, bits, frames, duration (seconds),
+                     accepted (tagging would change the file; read-only and
+                     tagged files are asked about, not refused) and reason
+                     (why not). With several acid chunks, the first one's.
+                     A path that holds anything escaped on a terminal (see
+                     below) comes in that escaped form, with path_escaped true
   --remove           take the acid chunks out: one that ends the file is cut
                      off and the RIFF size lowered (the exact inverse of an
                      append), one elsewhere is renamed JUNK in place. Only
@@ -135,6 +132,12 @@ Journal and undo:
   --no-journal       tag or remove without a journal (for both programs:
                      VELORIZER_JOURNAL=off)
 
+Beats, keys and data, for example:
+  velorize --loop-at name --root name --dry-run pack/   what would be written
+  velorize --loop-at 96 --root A pack/                  loops of 96 bpm in A
+  velorize --show --format json pack/ > tags.jsonl      one object a file
+  velorize --runs; velorize --undo                      take the last run back
+
 Files that can't be tagged safely (not a WAVE file, bytes beyond the RIFF form,
 a file cut short, a full disk, a file replaced while it was being tagged) are
 left byte for byte as they were, with a message on standard error. A file whose
@@ -152,6 +155,9 @@ not be kept, or a file could not be undone; 2 usage error; 3 cancelled.
 struct Options {
     std::optional<PanelChoice::Kind> kind;
     int32_t beats = 4;
+    PerFileRules rules;
+    bool dryRun = false;
+    std::optional<DataFormat> format;  // --show as data
     std::optional<int32_t> tempoMilli;
     int rootIndex = 0;
     int32_t presetAnswer = kAnswerNone;  // kAnswerYesToAll or kAnswerNo
@@ -175,14 +181,19 @@ bool ParseInt(const std::string& text, int32_t& value) {
     return ec == std::errc() && p == end;
 }
 
+// A finite decimal number.
+bool ParseNumber(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, value);
+    // from_chars also reads "nan" and "inf", which no range check written as
+    // two comparisons would stop.
+    return ec == std::errc() && p == end && std::isfinite(value);
+}
+
 // A tempo in bpm with up to three decimals, as thousandths of a beat per minute.
 bool ParseTempo(const std::string& text, int32_t& milli) {
     double bpm = 0;
-    const char* end = text.data() + text.size();
-    auto [p, ec] = std::from_chars(text.data(), end, bpm);
-    // from_chars also reads "nan" and "inf", which no range check written as
-    // two comparisons would stop.
-    if (ec != std::errc() || p != end || !std::isfinite(bpm)) return false;
+    if (!ParseNumber(text, bpm)) return false;
     const double scaled = std::nearbyint(bpm * 1000.0);  // halves go to the even neighbour
     if (!(scaled >= 60000 && scaled <= 240000)) return false;
     milli = static_cast<int32_t>(scaled);
@@ -199,9 +210,9 @@ int RootIndex(std::string note) {
 
 Options ParseArguments(int argc, char** argv) {
     Options o;
-    bool kindGiven = false, answersGiven = false, endOfOptions = false;
+    bool kindGiven = false, answersGiven = false, formatGiven = false, endOfOptions = false;
     auto kind = [&](PanelChoice::Kind k) {
-        if (kindGiven) UsageError("choose one of --one-shot, --loop and --disk-based");
+        if (kindGiven) UsageError("choose one of --one-shot, --loop, --loop-at and --disk-based");
         kindGiven = true;
         o.kind = k;
     };
@@ -225,6 +236,13 @@ Options ParseArguments(int argc, char** argv) {
             const std::string v = value("a number of beats");
             if (!ParseInt(v, o.beats) || o.beats < 1 || o.beats > 10000)
                 UsageError("--loop takes a number of beats from 1 to 10000, not '" + v + "'");
+        } else if (a == "--loop-at") {
+            kind(PanelChoice::Loop);
+            const std::string v = value("a tempo or 'name'");
+            double bpm = 0;
+            if (v == "name") o.rules.loopAtName = true;
+            else if (ParseNumber(v, bpm) && bpm >= 1 && bpm <= 1000) o.rules.loopAtBpm = bpm;
+            else UsageError("--loop-at takes a tempo from 1 to 1000 bpm or 'name', not '" + v + "'");
         } else if (a == "--disk-based") {
             kind(PanelChoice::DiskBased);
         } else if (a == "--tempo") {
@@ -234,7 +252,8 @@ Options ParseArguments(int argc, char** argv) {
             o.tempoMilli = milli;
         } else if (a == "--root") {
             const std::string v = value("a note");
-            o.rootIndex = RootIndex(v);
+            o.rules.rootFromName = v == "name";
+            o.rootIndex = o.rules.rootFromName ? 0 : RootIndex(v);
             if (o.rootIndex < 0) UsageError("--root takes C, C#, D, D#, E, F, F#, G, G#, A, A#, B or none, not '" + v + "'");
         } else if (a == "--yes-to-all" || a == "--no-to-all") {
             if (answersGiven) UsageError("choose one of --yes-to-all and --no-to-all");
@@ -242,6 +261,14 @@ Options ParseArguments(int argc, char** argv) {
             o.presetAnswer = a == "--yes-to-all" ? kAnswerYesToAll : kAnswerNo;
         } else if (a == "--show") {
             o.show = true;
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else if (a == "--format") {
+            const std::string v = value("text, json or csv");
+            formatGiven = true;
+            if (v == "json") o.format = DataFormat::Json;
+            else if (v == "csv") o.format = DataFormat::Csv;
+            else if (v != "text") UsageError("--format takes text, json or csv, not '" + v + "'");
         } else if (a == "--remove") {
             o.remove = true;
         } else if (a == "--runs") {
@@ -255,18 +282,20 @@ Options ParseArguments(int argc, char** argv) {
             UsageError("unknown option " + a);
         }
     }
+    const bool properties = kindGiven || o.tempoMilli || o.rootIndex || o.rules.rootFromName;
     if (o.runs + o.undo + o.show + o.remove > 1) UsageError("choose one of --show, --remove, --runs and --undo");
-    if ((o.runs || o.undo) && (!o.paths.empty() || kindGiven || o.tempoMilli || o.rootIndex || !o.journal))
+    if ((o.runs || o.undo) && (!o.paths.empty() || properties || !o.journal || o.dryRun || formatGiven))
         UsageError(std::string(o.runs ? "--runs" : "--undo") + " takes no PATH and no loop properties");
     if (o.runs && answersGiven) UsageError("--runs takes no answers");
     if (o.runs || o.undo) return o;
-    if (o.remove && (kindGiven || o.tempoMilli || o.rootIndex))
-        UsageError("--remove takes no loop properties");
-    if (o.show && !o.journal) UsageError("--show writes nothing: it keeps no journal");
+    if (o.remove && (properties || o.dryRun)) UsageError("--remove takes no loop properties");
+    if ((o.show || o.dryRun) && !o.journal) UsageError("--no-journal goes with what writes: tagging and --remove");
     if (o.paths.empty()) UsageError("no PATH given");
-    if (o.show && (kindGiven || o.tempoMilli || answersGiven))
+    if (o.show && (kindGiven || o.tempoMilli || answersGiven || o.dryRun))
         UsageError("--show writes nothing: it takes no kind of sample and no answers");
-    if (!o.show && !o.remove && !kindGiven) UsageError("choose the kind of sample: --one-shot, --loop BEATS or --disk-based");
+    if (formatGiven && !o.show) UsageError("--format goes with --show");
+    if (!o.show && !o.remove && !kindGiven)
+        UsageError("choose the kind of sample: --one-shot, --loop BEATS or --disk-based");
     if (o.tempoMilli && o.kind != PanelChoice::DiskBased) UsageError("--tempo goes with --disk-based");
     return o;
 }
@@ -396,31 +425,6 @@ private:
     int question_ = -1;
 };
 
-// The shortest text that reads back as the same float: what the file holds,
-// neither rounded nor padded.
-std::string Exact(float value) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    return std::string(buf, r.ptr);
-}
-
-std::string Describe(const clsAcidSettings::Body& body) {
-    const clsAcidSettings s = clsAcidSettings::FromBody(body);
-    const int32_t mode = s.Mode();
-    std::string kind = (mode & kFlagDiskBased) ? ((mode & kFlagOneShot) ? "disk-based, no tempo" : "disk-based") :
-                       (mode & kFlagOneShot) ? "one-shot" : "loop";
-    std::string text = "type " + kind + " (mode " + std::to_string(mode) + ")";
-    if (mode & kFlagRootNote) {
-        const int midi = s.MidiBase();
-        text += ", root note " + std::string(NoteName(midi)) + " (MIDI " + std::to_string(midi) + ")";
-    } else {
-        text += ", no root note";
-    }
-    text += ", " + std::to_string(s.LoopBeats()) + " beats, meter " + std::to_string(s.Numerator()) + "/" +
-            std::to_string(s.Denominator()) + ", tempo " + Exact(s.Tempo()) + " bpm";
-    return text;
-}
-
 int Show(const std::vector<std::string>& files) {
     int status = kExitOk;
     for (const auto& path : files) {
@@ -439,6 +443,19 @@ int Show(const std::vector<std::string>& files) {
                       << Describe(bodies[i]) << "\n";
     }
     return status;
+}
+
+// The run's settings as --runs shows them: the panel's words, with what the
+// names or a tempo decide for each file.
+std::string SettingsText(const Options& o, const PanelChoice& choice) {
+    std::string text = ChoiceText(choice);
+    const size_t comma = text.find(", ");
+    std::string kind = text.substr(0, comma), root = comma == std::string::npos ? "" : text.substr(comma);
+    if (o.rules.loopAtName) kind = "loop at the tempo in each name";
+    else if (o.rules.loopAtBpm) kind = "loop at " + ShortestText(*o.rules.loopAtBpm) + " bpm";
+    const bool rooted = choice.kind == PanelChoice::Loop || (choice.kind == PanelChoice::DiskBased && choice.tempoChecked);
+    if (o.rules.rootFromName && rooted) root = ", root note from each name";
+    return kind + root;
 }
 
 }  // namespace
@@ -463,7 +480,7 @@ int main(int argc, char** argv) {
     bool failed = false;
     const std::vector<std::string> files = CollectFiles(o.paths, failed);
     if (o.show) {
-        const int status = Show(files);
+        const int status = o.format ? ShowAsData(files, *o.format) : Show(files);
         return failed ? kExitFailed : status;
     }
     PanelChoice choice;
@@ -473,13 +490,18 @@ int main(int argc, char** argv) {
     choice.diskRootIndex = o.rootIndex;
     choice.tempoChecked = o.tempoMilli.has_value();
     choice.tempoMilli = o.tempoMilli.value_or(120000);
+    if (o.dryRun) {
+        const int status = DryRun(files, choice, o.rules);
+        return failed ? kExitFailed : status;
+    }
     TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
     BatchRun run(files, choice, ui);
     run.PresetAnswer(o.presetAnswer);
+    if (o.rules.Any()) run.PerFile(FileHook(o.rules));
     std::unique_ptr<RunJournal> journal;
     if (o.journal && JournalWanted()) {
         journal = std::make_unique<RunJournal>(JournalFolder(), "velorize",
-                                               o.remove ? "removal of the loop information" : ChoiceText(choice),
+                                               o.remove ? "removal of the loop information" : SettingsText(o, choice),
                                                "velorize --no-journal runs without one.");
         run.Record(journal.get());
     }

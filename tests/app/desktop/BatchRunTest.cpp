@@ -7,7 +7,7 @@
 #include "RunJournal.h"
 #include "RunTimeError.h"
 #include "TestSupport.h"
-#include "Velorize.h"
+#include "Inspect.h"
 #include "Vexlor.h"
 #include "VexlorMonitorLink.h"
 #include "frmConfirmReadOnly.h"

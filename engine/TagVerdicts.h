@@ -1,9 +1,9 @@
 #pragma once
-// Where a form's acid chunks lie, as tagging, showing and removing all see
-// them: the 24-byte ones in the form, one of another size (which no one
-// changes), and the one an interrupted append may have left behind the form.
+// What tagging decides from a file's layout before it writes anything: which
+// acid chunks the form holds, whether an interrupted append lies behind it,
+// where a new chunk would go, and the words for every refusal. Tagging and the
+// read-only inspection both decide through these, so they never disagree.
 
-#include "Mmio.h"
 #include "RiffForm.h"
 
 #include <cstdint>
@@ -12,11 +12,14 @@
 
 namespace velorizer {
 
-inline constexpr mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
-inline constexpr mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
 inline constexpr const char* kCutShort = "it holds fewer bytes than its RIFF header declares";
 inline constexpr const char* kTooManyChunks = "it holds more than 10,000 chunks";
 
+// The system's text for an errno value, as the middle of a sentence.
+std::string ErrnoText(int err);
+std::string LowerFirst(std::string text);
+
+// The acid chunks of a form, as its table lists them.
 struct AcidChunks {
     std::vector<int64_t> bodies;  // data offsets of the 24-byte ones
     bool hasOdd = false;          // one of another size, the first of which is
@@ -30,5 +33,15 @@ std::string OddAcidText(const AcidChunks& acid);
 // the zero pad byte its last chunk may need, and one whole 24-byte acid chunk
 // behind it. That shape and nothing else: the offset of the chunk's header, or -1.
 int64_t InterruptedAppend(mmio::File& h, const mmio::FormTable& table, const AcidChunks& acid);
+
+// Where a new acid chunk goes in a file of `fileSize` bytes without one: behind
+// the form, after writing the last chunk's missing pad byte when `pad`. A file
+// where the form is not the whole file gets `refusal` instead.
+struct AppendPlace {
+    int64_t at = -1;
+    bool pad = false;
+    const char* refusal = nullptr;
+};
+AppendPlace PlaceForAppend(const mmio::FormTable& table, int64_t fileSize);
 
 }  // namespace velorizer
