@@ -1,6 +1,5 @@
 #include "RemoveAcid.h"
 
-#include "LittleEndian.h"
 #include "TagVerdicts.h"
 #include "TargetFile.h"
 #include "clsAcidSettings.h"
@@ -12,15 +11,6 @@
 namespace velorizer {
 
 namespace {
-
-const mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
-const mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
-
-std::vector<uint8_t> Word(uint32_t value) {
-    std::vector<uint8_t> b(4);
-    le::PutU32(b.data(), value);
-    return b;
-}
 
 enum class Plan { Refused, Nothing, Change };
 
@@ -55,13 +45,13 @@ Plan PlanRemoval(TargetFile& f, VelorizeUi& ui, FileChange& change) {
         for (const int64_t body : acid.bodies) {
             const int64_t header = body - mmio::kChunkHeaderSize;
             if (endsFile && body == last.dataOffset) change.lengthAfter = header;
-            else change.patches.push_back({header, Word(kAcid), Word(mmio::StringToFOURCC("JUNK"))});
+            else change.patches.push_back({header, Word32(kAcid), Word32(mmio::StringToFOURCC("JUNK"))});
         }
     }
     // Last, the RIFF size: lowered when the cut was inside the form, else only checked.
     const bool inside = behind < 0 && change.lengthAfter < fileSize;
-    change.patches.push_back({4, Word(table.form.cksize),
-                              Word(inside ? static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter))
+    change.patches.push_back({4, Word32(table.form.cksize),
+                              Word32(inside ? static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter))
                                           : table.form.cksize)});
     change.tail.resize(static_cast<size_t>(fileSize - change.lengthAfter));
     h.Seek(change.lengthAfter, mmio::kSeekSet);

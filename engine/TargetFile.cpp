@@ -1,5 +1,7 @@
 #include "TargetFile.h"
 
+#include "LittleEndian.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -58,6 +60,12 @@ bool TakeAnswer(int32_t answer, int32_t& memory) {
         case kAnswerCancel: memory = kAnswerCancel; return false;
         default: return false;  // No, or a dialog dismissed without an answer
     }
+}
+
+std::vector<uint8_t> Word32(uint32_t value) {
+    std::vector<uint8_t> b(4);
+    le::PutU32(b.data(), value);
+    return b;
 }
 
 bool Settle(mmio::File& handle) { return handle.Flush() && ::fdatasync(handle.Descriptor()) == 0; }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace velorizer {
 
@@ -27,6 +28,8 @@ inline constexpr const char* kChangedMeanwhile = "it changed while it was being 
 void Refuse(VelorizeUi& ui, const std::string& path, const std::string& reason);
 // Acts on an answer of the change confirmation; true when the change is permitted.
 bool TakeAnswer(int32_t answer, int32_t& memory);
+// The four little-endian bytes of a RIFF size or chunk identifier.
+std::vector<uint8_t> Word32(uint32_t value);
 // Flushes the handle and has the disk hold what it wrote, so that the next
 // write can't reach the disk before it.
 bool Settle(mmio::File& handle);

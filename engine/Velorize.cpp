@@ -16,16 +16,6 @@ namespace velorizer {
 
 namespace {
 
-const mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
-const mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
-
-// The four bytes of a RIFF size field.
-std::vector<uint8_t> SizeBytes(int64_t size) {
-    std::vector<uint8_t> b(4);
-    le::PutU32(b.data(), static_cast<uint32_t>(size));
-    return b;
-}
-
 // Tags the file, telling every refusal itself; failures are thrown.
 void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
          int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
@@ -87,8 +77,9 @@ void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int3
         change.lengthBefore = change.lengthAfter = fileSize;
         // The RIFF size: raised over the chunk an interrupted run left, or
         // only checked when the change is undone.
-        change.patches.push_back({4, SizeBytes(table.form.cksize),
-                                  SizeBytes(leftBehind >= 0 ? mmio::RiffSizeOf(fileSize) : table.form.cksize)});
+        change.patches.push_back({4, Word32(table.form.cksize),
+                                  Word32(leftBehind >= 0 ? static_cast<uint32_t>(mmio::RiffSizeOf(fileSize))
+                                                         : table.form.cksize)});
         for (size_t i = 0; i < bodies.size(); ++i)
             change.patches.push_back({bodies[i], {former[i].begin(), former[i].end()}, {body.begin(), body.end()}});
         if (!f.Record(recorder, change, ui)) return;
@@ -129,7 +120,8 @@ void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int3
     le::PutU32(change.tail.data() + change.tail.size() - 8, kAcid);
     le::PutU32(change.tail.data() + change.tail.size() - 4, clsAcidSettings::kBodySize);
     change.tail.insert(change.tail.end(), body.begin(), body.end());
-    change.patches.push_back({4, SizeBytes(table.form.cksize), SizeBytes(mmio::RiffSizeOf(change.lengthAfter))});
+    const auto riffAfter = static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter));
+    change.patches.push_back({4, Word32(table.form.cksize), Word32(riffAfter)});
     if (!f.Record(recorder, change, ui)) return;
 
     // Write order: the new chunk reaches the disk (in the ascend inside
