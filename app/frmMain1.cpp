@@ -8,6 +8,7 @@
 #include "PanelChoice.h"
 #include "PanelText.h"
 #include "Program.h"
+#include "RunJournal.h"
 #include "RunTimeError.h"
 #include "Vexlor.h"
 #include "WindowPlacement.h"
@@ -237,7 +238,17 @@ void frmMain1::Velorize() {
     // The run goes over the list as it stood when it began: nothing that
     // happens to the rows meanwhile (events run after every file) can pull an
     // entry from under it.
-    velorizer::BatchRun run(Keys(), ReadPanel(), *velorizeUi_);
+    const velorizer::PanelChoice choice = ReadPanel();
+    velorizer::BatchRun run(Keys(), choice, *velorizeUi_);
+    // Every change is journaled first, so that `velorize --undo` can take the
+    // run back; a journal that can't be kept stops the run with a message.
+    std::unique_ptr<velorizer::RunJournal> journal;
+    if (velorizer::JournalWanted()) {
+        journal = std::make_unique<velorizer::RunJournal>(
+            velorizer::JournalFolder(), "velorun", velorizer::ChoiceText(choice),
+            "To tag without a journal, start Velorizer with VELORIZER_JOURNAL=off in its environment.");
+        run.Record(journal.get());
+    }
     run.Run(working_.get());
     Busy(false);
     RefreshForm();

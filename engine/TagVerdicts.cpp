@@ -8,10 +8,6 @@
 
 namespace velorizer {
 
-namespace {
-const mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
-}  // namespace
-
 std::string LowerFirst(std::string text) {
     if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
     return text;

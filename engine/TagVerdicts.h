@@ -12,6 +12,8 @@
 
 namespace velorizer {
 
+inline constexpr mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
+inline constexpr mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
 inline constexpr const char* kCutShort = "it holds fewer bytes than its RIFF header declares";
 inline constexpr const char* kTooManyChunks = "it holds more than 10,000 chunks";
 

@@ -5,155 +5,24 @@
 #include "RiffForm.h"
 #include "RunTimeError.h"
 #include "TagVerdicts.h"
+#include "TargetFile.h"
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
-#include <memory>
-#include <unistd.h>
-#include <sys/stat.h>
+#include <limits>
 #include <vector>
 
 namespace velorizer {
 
 namespace {
 
-const char* const kConfirmTitle = "Confirm Velorizing";
-const char* const kErrorCaption = "Error";
-constexpr int32_t kVelorizeError = vb::kObjectError + 1;
-const mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
-
-// A file we leave alone is always told to the user with the file and the reason,
-// so that "Operation completed." never hides a file that was not tagged.
-void Refuse(VelorizeUi& ui, const std::string& path, std::string reason) {
-    ui.MsgBox("Velorizer did not change the file '" + path + "': " + reason + ".", vbCritical, kErrorCaption);
-}
-
-const char* const kChangedMeanwhile = "it changed while it was being tagged";
-
-// Acts on an answer of the change confirmation; true when the change is permitted.
-bool TakeAnswer(int32_t answer, int32_t& memory) {
-    switch (answer) {
-        case kAnswerYes: return true;
-        case kAnswerYesToAll: memory = kAnswerYesToAll; return true;
-        case kAnswerCancel: memory = kAnswerCancel; return false;
-        default: return false;  // No, or a dialog dismissed without an answer
-    }
-}
-
-// A failure after which the file may hold part of a change: it is never told as
-// "did not change".
-struct PartialChange {
-    std::string reason;
-};
-
-class Descriptor {
-public:
-    Descriptor() = default;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    void Reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    int Get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-// What one call holds: the open file and, for a read-only file, the descriptor
-// from the first look, through which its permissions are changed and restored.
-struct Session {
-    std::unique_ptr<mmio::File> handle;
-    Descriptor held;
-    mode_t restoreMode = 0;
-    bool restore = false;
-};
-
-struct Opened {
-    int fd = -1;
-    bool changed = false;  // the path names another file now
-    struct stat st {};
-};
-
-// Opens the path and makes sure it is still the file first looked at (`seen`).
-// A path that was no link is opened without following one, so a link put in
-// its place is never followed.
-Opened OpenSame(const std::string& path, bool viaLink, bool writable, const struct stat& seen) {
-    Opened o;
-    // O_NONBLOCK: a FIFO swapped in must not block the open.
-    const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (viaLink ? 0 : O_NOFOLLOW);
-    o.fd = ::open(path.c_str(), flags);
-    if (o.fd < 0) {
-        const int e = errno;
-        o.changed = e == ENOENT || e == ENOTDIR || e == EISDIR || e == ENXIO || (e == ELOOP && !viaLink);
-        return o;
-    }
-    if (::fstat(o.fd, &o.st) != 0 || !S_ISREG(o.st.st_mode) || !SameFile(o.st, seen)) {
-        ::close(o.fd);
-        o.fd = -1;
-        o.changed = true;
-    }
-    return o;
-}
-
-// Whether the path still names the file first looked at.
-bool StillThere(const std::string& path, bool viaLink, const struct stat& seen) {
-    struct stat now {};
-    const int r = viaLink ? ::stat(path.c_str(), &now) : ::lstat(path.c_str(), &now);
-    return r == 0 && S_ISREG(now.st_mode) && SameFile(now, seen);
-}
-
 // Tags the file, telling every refusal itself; failures are thrown.
-void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-         int32_t& retagAnswer, VelorizeUi& ui) {
-    // The first look. From here on every step works on this one file: a path
-    // that comes to name another file is refused, never followed.
-    struct stat seen {};
-    if (::lstat(path.c_str(), &seen) != 0) throw vb::ErrnoError(errno);
-    const bool viaLink = S_ISLNK(seen.st_mode);
-    if (viaLink && ::stat(path.c_str(), &seen) != 0) throw vb::ErrnoError(errno);
-    // Only regular files: a FIFO, socket or device under a *.wav name must
-    // never be opened, let alone block the program.
-    if (!S_ISREG(seen.st_mode)) {
-        Refuse(ui, path, S_ISDIR(seen.st_mode) ? "it is a folder" : "it is not a regular file");
+void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
+         int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
+    if (!f.Open(path, ui)) return;
+    if (!f.MakeWritable("Are you sure you want to Velorize the read-only file '" + path + "'?", readOnlyAnswer, ui))
         return;
-    }
-    const auto openFailed = [&] {
-        return vb::RunTimeError(kVelorizeError, "mmioOpen failed on " + path, "VelorizeFile");
-    };
-
-    const bool readOnly = (seen.st_mode & S_IWUSR) == 0;
-    const Opened first = OpenSame(path, viaLink, !readOnly, seen);
-    if (first.changed) return Refuse(ui, path, kChangedMeanwhile);
-    if (first.fd < 0) throw openFailed();
-    if (!readOnly) {
-        s.handle = mmio::File::Adopt(first.fd, first.st, true);
-    } else {
-        s.held.Reset(first.fd);
-        if (readOnlyAnswer != kAnswerYesToAll) {
-            const int32_t answer =
-                ui.AskToChange(ChangeQuestion::ReadOnly, path, kConfirmTitle,
-                               "Are you sure you want to Velorize the read-only file '" + path + "'?");
-            if (!TakeAnswer(answer, readOnlyAnswer)) return;
-        }
-        const mode_t original = first.st.st_mode & 07777;
-        if (::fchmod(s.held.Get(), original | S_IWUSR) != 0) throw vb::ErrnoError(errno);
-        s.restoreMode = original;
-        s.restore = true;
-        const Opened rw = OpenSame(path, viaLink, true, seen);
-        if (rw.changed) return Refuse(ui, path, kChangedMeanwhile);
-        if (rw.fd < 0) throw openFailed();
-        s.handle = mmio::File::Adopt(rw.fd, rw.st, true);
-    }
-    mmio::File& h = *s.handle;
+    mmio::File& h = f.Handle();
 
     // The whole form is read, so that a file never ends up with two acid
     // chunks that say different things.
@@ -182,31 +51,42 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
     AcidChunks acid = FindAcidChunks(table);
     if (acid.hasOdd) return Refuse(ui, path, OddAcidText(acid));
 
+    // A chunk an interrupted run left behind the form is taken into it, once
+    // the user has agreed to re-tagging.
     const int64_t leftBehind = InterruptedAppend(h, table, acid);
     if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
-    if (leftBehind >= 0) {
-        // Finish what an interrupted run began: take its chunk into the form.
-        unsigned char riffSize[4];
-        le::PutU32(riffSize, static_cast<uint32_t>(mmio::RiffSizeOf(fileSize)));
-        h.Seek(4, mmio::kSeekSet);
-        if (h.Write(riffSize, 4) != 4 || !h.Flush()) throw vb::ErrnoError(h.LastErrno());
-        acid.bodies.push_back(leftBehind + mmio::kChunkHeaderSize);
-    }
+    if (leftBehind >= 0) acid.bodies.push_back(leftBehind + mmio::kChunkHeaderSize);
 
+    const clsAcidSettings::Body body = settings.Contents();
     const std::vector<int64_t>& bodies = acid.bodies;
     if (!bodies.empty()) {
         if (bodies.back() + clsAcidSettings::kBodySize > fileSize) return Refuse(ui, path, kCutShort);
         if (retagAnswer != kAnswerYesToAll) {
-            const int32_t answer = ui.AskToChange(ChangeQuestion::Retag, path, kConfirmTitle,
+            const int32_t answer = ui.AskToChange(ChangeQuestion::Retag, path, "Confirm Velorizing",
                                                   "Are you sure you want to re-Velorize the file '" + path + "'?");
             if (!TakeAnswer(answer, retagAnswer)) return;
-            if (!StillThere(path, viaLink, seen)) return Refuse(ui, path, kChangedMeanwhile);
+            if (!f.StillThere()) return Refuse(ui, path, kChangedMeanwhile);
         }
         std::vector<clsAcidSettings::Body> former(bodies.size());
         for (size_t i = 0; i < bodies.size(); ++i) {
             h.Seek(bodies[i], mmio::kSeekSet);
             if (h.Read(former[i].data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize)
                 throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
+        }
+        FileChange change;
+        change.lengthBefore = change.lengthAfter = fileSize;
+        // The RIFF size: raised over the chunk an interrupted run left, or
+        // only checked when the change is undone.
+        change.patches.push_back({4, Word32(table.form.cksize),
+                                  Word32(leftBehind >= 0 ? static_cast<uint32_t>(mmio::RiffSizeOf(fileSize))
+                                                         : table.form.cksize)});
+        for (size_t i = 0; i < bodies.size(); ++i)
+            change.patches.push_back({bodies[i], {former[i].begin(), former[i].end()}, {body.begin(), body.end()}});
+        if (!f.Record(recorder, change, ui)) return;
+        if (leftBehind >= 0) {
+            // Finish what an interrupted run began: take its chunk into the form.
+            h.Seek(4, mmio::kSeekSet);
+            if (h.Write(change.patches[0].after.data(), 4) != 4 || !h.Flush()) throw vb::ErrnoError(h.LastErrno());
         }
         for (size_t i = 0; i < bodies.size(); ++i) {
             h.Seek(bodies[i], mmio::kSeekSet);
@@ -231,6 +111,18 @@ void Tag(Session& s, const std::string& path, clsAcidSettings& settings, int32_t
     if (place.refusal) return Refuse(ui, path, place.refusal);
     const int64_t appendAt = place.at;
     const bool writePad = place.pad;
+
+    FileChange change;
+    change.lengthBefore = fileSize;
+    change.lengthAfter = appendAt + clsAcidSettings::kChunkSize;
+    if (writePad) change.tail.push_back(0);
+    change.tail.resize(change.tail.size() + mmio::kChunkHeaderSize);
+    le::PutU32(change.tail.data() + change.tail.size() - 8, kAcid);
+    le::PutU32(change.tail.data() + change.tail.size() - 4, clsAcidSettings::kBodySize);
+    change.tail.insert(change.tail.end(), body.begin(), body.end());
+    const auto riffAfter = static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter));
+    change.patches.push_back({4, Word32(table.form.cksize), Word32(riffAfter)});
+    if (!f.Record(recorder, change, ui)) return;
 
     // Write order: the new chunk reaches the disk (in the ascend inside
     // WriteData) before the RIFF size that takes it into the form. Whenever
@@ -333,33 +225,8 @@ float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
 }
 
 void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-                  int32_t& retagAnswer, VelorizeUi& ui) {
-    Session s;
-    const auto mayHaveChanged = [&](const std::string& reason) {
-        ui.MsgBox("Velorizer may have changed the file '" + path + "': " + reason + ".", vbCritical, kErrorCaption);
-    };
-    try {
-        Tag(s, path, settings, readOnlyAnswer, retagAnswer, ui);
-        if (s.handle && s.handle->Close() != mmio::MMSYSERR_NOERROR && s.handle->WriteAttempted())
-            throw PartialChange{"closing it failed (" + ErrnoText(s.handle->LastErrno()) + ")"};
-    } catch (const PartialChange& p) {
-        mayHaveChanged(p.reason);
-    } catch (...) {
-        const vb::RunTimeError e = vb::CurrentExceptionAsRunTimeError();
-        if (s.handle && s.handle->Close() != mmio::MMSYSERR_NOERROR && s.handle->WriteAttempted())
-            mayHaveChanged(LowerFirst(e.Description()) + ", and closing it failed (" +
-                           ErrnoText(s.handle->LastErrno()) + ")");
-        else if (e.Number() == kVelorizeError)
-            ui.MsgBox(e.Description(), vbCritical, kErrorCaption);
-        else
-            Refuse(ui, path, LowerFirst(e.Description()));
-    }
-    if (s.handle) s.handle->Close();
-    // Through the descriptor of the first look, before it is closed: the file
-    // whose permissions were changed is the one that gets them back.
-    if (s.restore && ::fchmod(s.held.Get(), s.restoreMode) != 0)
-        ui.MsgBox("Velorizer could not make the file '" + path + "' read-only again: " + ErrnoText(errno) + ".",
-                  vbCritical, kErrorCaption);
+                  int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
+    ChangeFile(path, ui, [&](TargetFile& f) { Tag(f, path, settings, readOnlyAnswer, retagAnswer, ui, recorder); });
 }
 
 }  // namespace velorizer

@@ -1,6 +1,7 @@
 #pragma once
 // Tagging one WAVE file in place with the loop properties of a clsAcidSettings.
 
+#include "ChangeRecorder.h"
 #include "VelorizeUi.h"
 #include "clsAcidSettings.h"
 
@@ -49,9 +50,11 @@ float NearestFloat(__int128 num, uint64_t den);
 // Tags the file at `path`: asks before changing a read-only or already tagged file,
 // derives the tempo of a loop, then overwrites the existing acid body or appends a
 // new acid chunk. Every problem is told to the user through `ui`; the two answer
-// variables carry Yes to All (3) and Cancel (-1) from file to file.
+// variables carry Yes to All (3) and Cancel (-1) from file to file. A recorder,
+// when given, is told the change before the file is touched; when it can't
+// record it, the file is left as it was, with a message.
 void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-                  int32_t& retagAnswer, VelorizeUi& ui);
+                  int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder = nullptr);
 
 
 }  // namespace velorizer

@@ -1,5 +1,6 @@
 #include "BatchRun.h"
 
+#include "RemoveAcid.h"
 #include "Velorize.h"
 #include "clsAcidSettings.h"
 
@@ -71,6 +72,11 @@ BatchResult BatchRun::Run(BatchObserver* observer) {
         ui_.MsgBox("No files were found in the specified directory.", vbInformation, "");
         return result;
     }
+    if (std::string message; recorder_ && !recorder_->Begin(message)) {
+        ui_.MsgBox(message, vbCritical, "Error");
+        result.journalFailed = true;
+        return result;
+    }
     const int32_t preset = preset_ == kAnswerYesToAll ? kAnswerYesToAll : kAnswerNone;
     int32_t readOnlyAnswer = preset;
     int32_t retagAnswer = preset;
@@ -83,13 +89,18 @@ BatchResult BatchRun::Run(BatchObserver* observer) {
         ++result.visited;
         watch.BeforeFile(result.visited, path);
         ui.StartFile();
-        if (ChooseForFile(path, settings, ui)) VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui);
-        result.cancelled = readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel;
+        if (remove_) RemoveAcidChunks(path, readOnlyAnswer, ui, recorder_);
+        else if (ChooseForFile(path, settings, ui))
+            VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui, recorder_);
+        result.journalFailed = recorder_ && recorder_->Broken();
+        result.cancelled = readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel || result.journalFailed;
         if (ui.Outcome() == FileOutcome::Failed) ++result.failed;
-        watch.AfterFile(result.visited, path, result.cancelled ? FileOutcome::Cancelled : ui.Outcome());
+        const bool answeredCancel = result.cancelled && !result.journalFailed;
+        watch.AfterFile(result.visited, path, answeredCancel ? FileOutcome::Cancelled : ui.Outcome());
         if (result.cancelled) break;
     }
     watch.RunEnding(result);
+    if (recorder_) recorder_->End(result);
     ui_.MsgBox(result.cancelled ? "Operation cancelled." : "Operation completed.", vbInformation, "");
     return result;
 }

@@ -5,6 +5,7 @@
 // program and the command line both drive it, each with its own way to the
 // user (VelorizeUi) and its own way of showing progress (BatchObserver).
 
+#include "ChangeRecorder.h"
 #include "PanelChoice.h"
 #include "VelorizeUi.h"
 
@@ -28,6 +29,19 @@ struct BatchResult {
     size_t visited = 0;  // files the run went to, the cancelled one included
     size_t failed = 0;
     bool cancelled = false;
+    bool journalFailed = false;  // the journal could not be kept: the run stopped there
+};
+
+// Keeps a record of a run's changes (RunJournal): told of the run's start and
+// end, and of each change before the file is touched.
+class RunRecorder : public ChangeRecorder {
+public:
+    // Before the first file. False, with the message for the user, stops the
+    // run before it touches any file.
+    virtual bool Begin(std::string& message) = 0;
+    // Whether a record has failed; the run then stops.
+    virtual bool Broken() const = 0;
+    virtual void End(const BatchResult& result) = 0;
 };
 
 // What a per-file hook decided for one file.
@@ -59,6 +73,10 @@ public:
     // An answer given before the run (Yes to All) stands for both questions
     // from its first file on.
     void PresetAnswer(int32_t answer) { preset_ = answer; }
+    // Every change of the run is recorded there first.
+    void Record(RunRecorder* recorder) { recorder_ = recorder; }
+    // The run takes the loop metadata out of the files instead of tagging them.
+    void RemoveTags() { remove_ = true; }
 
     // Chooses the loop properties anew for each file, just before it is
     // tagged: the hook gets the run's choice to change for this file, or
@@ -82,6 +100,8 @@ private:
     PanelChoice choice_;
     VelorizeUi& ui_;
     int32_t preset_ = kAnswerNone;
+    RunRecorder* recorder_ = nullptr;
+    bool remove_ = false;
     FileHook perFile_;
 };
 

@@ -21,7 +21,7 @@ if(VELORIZER_GUI)
     velorizer_target_defaults(${name})
     add_test(NAME ${name} COMMAND ${name})
     # No display needed; an unanswered dialog fails the test instead of hanging it.
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;${VELORIZER_TEST_STATE}"
       TIMEOUT ${ARG_TIMEOUT} LABELS app)
   endfunction()
 
@@ -32,7 +32,7 @@ if(VELORIZER_GUI)
   # The questions again on a screen that does not start at the origin, with window frames.
   add_test(NAME test_desktop_run_offset_screen COMMAND test_desktop_run confirmationDialog aLongQuestionFitsOnTheScreen)
   set_tests_properties(test_desktop_run_offset_screen PROPERTIES TIMEOUT 60 LABELS app ENVIRONMENT
-    "QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/desktop/offset-screen.json;LC_ALL=C.UTF-8")
+    "QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_SOURCE_DIR}/desktop/offset-screen.json;LC_ALL=C.UTF-8;${VELORIZER_TEST_STATE}")
   velorizer_qttest(test_desktop_e2e desktop/EndToEndTest.cpp TIMEOUT 120)
   # The same windows on screens scaled by 1, 1.5 and 2.
   velorizer_qttest(test_desktop_scaling desktop/ScalingTest.cpp)

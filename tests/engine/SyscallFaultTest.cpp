@@ -2,6 +2,8 @@
 // fchmod, a read error mid-file): this program's own definitions of those calls
 // stand in front of the C library's and fail the n-th call when armed.
 
+#include "RemoveAcid.h"
+#include "RevertChange.h"
 #include "TestSupport.h"
 #include "Velorize.h"
 
@@ -105,4 +107,35 @@ TEST(SyscallFaults, AFailureThatMayLeaveAChangeIsNeverToldAsNoChange) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0644u) << "the message told the truth";
+}
+
+TEST(SyscallFaults, AnUndoOrRemovalStoppedAfterItsCutLeavesNoChunkBehindTheForm) {
+    TempDir dir;
+    const std::string path = MakeSoxWave(dir, "a.wav", 8000, 1, 16, "signed-integer", 0.1);
+    const Bytes original = ReadBytes(path);
+    struct : ChangeRecorder {
+        FileChange change;
+        bool Record(const FileChange& c, std::string&) override { return change = c, true; }
+    } kept;
+    clsAcidSettings s;
+    RecordingUi ui;
+    int32_t ro = 0, rt = 0;
+    VelorizeFile(path, s, ro, rt, ui, &kept);
+    const Bytes tagged = ReadBytes(path);
+    ASSERT_EQ(tagged.size(), original.size() + 32);
+    Bytes cut = tagged;  // the RIFF size still counts the chunk
+    cut.resize(original.size());
+    for (const bool undo : {true, false}) {
+        WriteBytes(path, tagged);
+        g_failIn[kPwrite] = 1, g_errno[kPwrite] = EIO;
+        RecordingUi told;
+        if (undo) EXPECT_EQ(RevertFileChange(kept.change, ro, told), RevertOutcome::Failed);
+        else RemoveAcidChunks(path, ro, told);
+        g_failIn[kPwrite] = 0;
+        EXPECT_EQ(ReadBytes(path), cut) << (undo ? "undo" : "removal");
+        ASSERT_EQ(told.messages.size(), 1u);
+        EXPECT_EQ(told.messages[0].prompt, "Velorizer may have changed the file '" + path + "': device I/O error.");
+    }
+    EXPECT_EQ(RevertFileChange(kept.change, ro, ui), RevertOutcome::Restored) << "undoing again finishes it";
+    EXPECT_EQ(ReadBytes(path), original);
 }

@@ -8,7 +8,10 @@
 #include "Inspection.h"
 #include "PanelChoice.h"
 #include "PerFile.h"
+#include "RunJournal.h"
+#include "RunsList.h"
 #include "Texts.h"
+#include "UndoRun.h"
 #include "Wildcard.h"
 
 #include <algorithm>
@@ -20,6 +23,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -36,8 +40,10 @@ enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3
 
 const char* const kUsage =
     "Usage: velorize [--one-shot | --loop BEATS | --loop-at BPM|name | --disk-based [--tempo BPM]]\n"
-    "                [--root NOTE|name] [--yes-to-all | --no-to-all] [--dry-run] PATH...\n"
-    "       velorize --show [--format text|json|csv] PATH...\n";
+    "                [--root NOTE|name] [--yes-to-all | --no-to-all] [--dry-run] [--no-journal] PATH...\n"
+    "       velorize --show [--format text|json|csv] PATH...\n"
+    "       velorize --remove [--yes-to-all | --no-to-all] [--no-journal] PATH...\n"
+    "       velorize --runs | --undo [RUN] [--yes-to-all | --no-to-all]\n";
 
 void PrintHelp() {
     std::cout << kUsage << R"(
@@ -45,7 +51,7 @@ Writes loop metadata (the RIFF "acid" chunk) into WAVE files, in place. Each
 PATH is a .wav file or a folder; folders are searched to any depth for files
 whose names end in .wav, a folder's own files first, in name order.
 
-Kind of sample (choose one unless --show):
+Kind of sample (choose one unless --show or --remove):
   --one-shot         a one-shot sample: no tempo, no root note
   --loop BEATS       a loop of BEATS beats (1 to 10000); each file's tempo is
                      derived from its length: BEATS x 60 x rate / frames
@@ -105,12 +111,32 @@ Other options:
                      (why not). With several acid chunks, the first one's.
                      A path that holds anything escaped on a terminal (see
                      below) comes in that escaped form, with path_escaped true
+  --remove           take the acid chunks out: one that ends the file is cut
+                     off and the RIFF size lowered (the exact inverse of an
+                     append), one elsewhere is renamed JUNK in place. Only
+                     the read-only question is asked.
   --help             this text
+
+Journal and undo:
+  Before a file is changed, the change is written to a journal, one file per
+  run, in $XDG_STATE_HOME/velorizer/runs (~/.local/state/velorizer/runs); the
+  desktop program's runs are journaled there too. The last 100 runs are kept.
+  A journal that can't be written stops the run before any file is touched.
+  --runs             list the journaled runs: when, which program, how many
+                     files changed, with what settings
+  --undo [RUN]       put every file of the last run not yet undone (or of
+                     RUN, as --runs names it) back as it was, byte for byte.
+                     A file changed since the run is left alone, with a
+                     message that says what differs. Undoing again is safe:
+                     it finishes an undo that was stopped.
+  --no-journal       tag or remove without a journal (for both programs:
+                     VELORIZER_JOURNAL=off)
 
 Beats, keys and data, for example:
   velorize --loop-at name --root name --dry-run pack/   what would be written
   velorize --loop-at 96 --root A pack/                  loops of 96 bpm in A
   velorize --show --format json pack/ > tags.jsonl      one object a file
+  velorize --runs; velorize --undo                      take the last run back
 
 Files that can't be tagged safely (not a WAVE file, bytes beyond the RIFF form,
 a file cut short, a full disk, a file replaced while it was being tagged) are
@@ -121,8 +147,8 @@ completed by the next run. The run ends with "Operation completed." or
 invalid UTF-8 escaped (\n, \x1b, \xff; a backslash as \\).
 
 Exit status: 0 every file tagged, or declined at the terminal or by
---no-to-all; 1 a file or folder failed or was skipped; 2 usage error;
-3 cancelled.
+--no-to-all; 1 a file or folder failed or was skipped, the journal could
+not be kept, or a file could not be undone; 2 usage error; 3 cancelled.
 )";
 }
 
@@ -136,6 +162,11 @@ struct Options {
     int rootIndex = 0;
     int32_t presetAnswer = kAnswerNone;  // kAnswerYesToAll or kAnswerNo
     bool show = false;
+    bool remove = false;
+    bool runs = false;
+    bool undo = false;
+    std::string undoRun;  // empty: the last run
+    bool journal = true;
     std::vector<std::string> paths;
 };
 
@@ -238,15 +269,33 @@ Options ParseArguments(int argc, char** argv) {
             if (v == "json") o.format = DataFormat::Json;
             else if (v == "csv") o.format = DataFormat::Csv;
             else if (v != "text") UsageError("--format takes text, json or csv, not '" + v + "'");
+        } else if (a == "--remove") {
+            o.remove = true;
+        } else if (a == "--runs") {
+            o.runs = true;
+        } else if (a == "--undo") {
+            o.undo = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-') o.undoRun = argv[++i];
+        } else if (a == "--no-journal") {
+            o.journal = false;
         } else {
             UsageError("unknown option " + a);
         }
     }
+    const bool properties = kindGiven || o.tempoMilli || o.rootIndex || o.rules.rootFromName;
+    if (o.runs + o.undo + o.show + o.remove > 1) UsageError("choose one of --show, --remove, --runs and --undo");
+    if ((o.runs || o.undo) && (!o.paths.empty() || properties || !o.journal || o.dryRun || formatGiven))
+        UsageError(std::string(o.runs ? "--runs" : "--undo") + " takes no PATH and no loop properties");
+    if (o.runs && answersGiven) UsageError("--runs takes no answers");
+    if (o.runs || o.undo) return o;
+    if (o.remove && (properties || o.dryRun)) UsageError("--remove takes no loop properties");
+    if ((o.show || o.dryRun) && !o.journal) UsageError("--no-journal goes with what writes: tagging and --remove");
     if (o.paths.empty()) UsageError("no PATH given");
     if (o.show && (kindGiven || o.tempoMilli || answersGiven || o.dryRun))
         UsageError("--show writes nothing: it takes no kind of sample and no answers");
     if (formatGiven && !o.show) UsageError("--format goes with --show");
-    if (!o.show && !kindGiven) UsageError("choose the kind of sample: --one-shot, --loop BEATS or --disk-based");
+    if (!o.show && !o.remove && !kindGiven)
+        UsageError("choose the kind of sample: --one-shot, --loop BEATS or --disk-based");
     if (o.tempoMilli && o.kind != PanelChoice::DiskBased) UsageError("--tempo goes with --disk-based");
     return o;
 }
@@ -396,6 +445,19 @@ int Show(const std::vector<std::string>& files) {
     return status;
 }
 
+// The run's settings as --runs shows them: the panel's words, with what the
+// names or a tempo decide for each file.
+std::string SettingsText(const Options& o, const PanelChoice& choice) {
+    std::string text = ChoiceText(choice);
+    const size_t comma = text.find(", ");
+    std::string kind = text.substr(0, comma), root = comma == std::string::npos ? "" : text.substr(comma);
+    if (o.rules.loopAtName) kind = "loop at the tempo in each name";
+    else if (o.rules.loopAtBpm) kind = "loop at " + ShortestText(*o.rules.loopAtBpm) + " bpm";
+    const bool rooted = choice.kind == PanelChoice::Loop || (choice.kind == PanelChoice::DiskBased && choice.tempoChecked);
+    if (o.rules.rootFromName && rooted) root = ", root note from each name";
+    return kind + root;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -403,6 +465,18 @@ int main(int argc, char** argv) {
     // rolls back and reports, instead of the signal killing us half-way.
     std::signal(SIGXFSZ, SIG_IGN);
     const Options o = ParseArguments(argc, argv);
+    if (o.runs) {
+        std::string error;
+        if (PrintRuns(std::cout, error)) return kExitOk;
+        Say("velorize: can't read the journal of runs: " + error);
+        return kExitFailed;
+    }
+    if (o.undo) {
+        TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
+        const UndoResult r = UndoRun(JournalFolder(), o.undoRun, o.presetAnswer, ui, &ui);
+        if (r.cancelled) return kExitCancelled;
+        return r.id.empty() || r.notUndone > 0 || r.damaged > 0 ? kExitFailed : kExitOk;
+    }
     bool failed = false;
     const std::vector<std::string> files = CollectFiles(o.paths, failed);
     if (o.show) {
@@ -410,7 +484,7 @@ int main(int argc, char** argv) {
         return failed ? kExitFailed : status;
     }
     PanelChoice choice;
-    choice.kind = *o.kind;
+    choice.kind = o.kind.value_or(PanelChoice::OneShot);
     choice.beats = o.beats;
     choice.loopRootIndex = o.rootIndex;
     choice.diskRootIndex = o.rootIndex;
@@ -424,7 +498,16 @@ int main(int argc, char** argv) {
     BatchRun run(files, choice, ui);
     run.PresetAnswer(o.presetAnswer);
     if (o.rules.Any()) run.PerFile(FileHook(o.rules));
+    std::unique_ptr<RunJournal> journal;
+    if (o.journal && JournalWanted()) {
+        journal = std::make_unique<RunJournal>(JournalFolder(), "velorize",
+                                               o.remove ? "removal of the loop information" : SettingsText(o, choice),
+                                               "velorize --no-journal runs without one.");
+        run.Record(journal.get());
+    }
+    if (o.remove) run.RemoveTags();
     const BatchResult result = run.Run(&ui);
+    if (result.journalFailed) return kExitFailed;
     if (result.cancelled) return kExitCancelled;
     return failed || result.failed > 0 || ui.skippedUnasked ? kExitFailed : kExitOk;
 }

@@ -4,6 +4,7 @@
 // even after a pause of the monitor.
 #include "DesktopTestSupport.h"
 #include "Program.h"
+#include "RunJournal.h"
 #include "RunTimeError.h"
 #include "TestSupport.h"
 #include "Inspect.h"
@@ -495,6 +496,45 @@ private slots:
         QCOMPARE(text, QString::fromStdString("Velorizer experienced an unknown error playing file " + missing + "."));
         QVERIFY(trace.Saw("->main : Sub PlaySound"));
         QVERIFY(w_->isEnabled());
+    }
+
+    void aRunIsJournaledAndOneThatCantBeIsNotStarted() {
+        TempDir dir;
+        const auto files = Loops(dir, 2, 0.2);
+        const auto before = Bytes(files[0]);
+        Drop(files);
+        const QByteArray state = qgetenv("XDG_STATE_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
+        testsupport::WriteBytes(dir / "state", {'x'});
+        qputenv("XDG_STATE_HOME", QByteArray::fromStdString(dir / "state"));
+        QString text, title;
+        bool workingShown = true;
+        AnswerInTurn({[&](QWidget* m) {
+            text = MessageText(m);
+            title = m->windowTitle();
+            workingShown = w_->Working()->isVisible();
+            PressOk(m);
+        }});
+        Click("cmdVELORize");
+        QCOMPARE(text, QString::fromStdString("Velorizer can't keep a journal of this run: '" + (dir / "state") +
+                                              "' is not a folder. No file was changed. To tag without a journal, "
+                                              "start Velorizer with VELORIZER_JOURNAL=off in its environment."));
+        QCOMPARE(title, QString("Error"));
+        QVERIFY(!workingShown);
+        QCOMPARE(Bytes(files[0]), before);
+        QVERIFY(w_->isEnabled() && c("cmdVELORize")->isEnabled());
+
+        qputenv("XDG_STATE_HOME", QByteArray::fromStdString(dir / "good"));
+        QString closing;
+        AnswerInTurn({Closing(&closing)});
+        Click("cmdVELORize");
+        QCOMPARE(closing, QString("Operation completed."));
+        std::vector<velorizer::RunSummary> runs;
+        std::string error;
+        QVERIFY(velorizer::ListRuns(velorizer::JournalFolder(), runs, error));
+        QCOMPARE(runs.size(), size_t(1));
+        QCOMPARE(runs[0].program + ": " + runs[0].settings, std::string("velorun: one-shot"));
+        QCOMPARE(runs[0].files, size_t(2));
     }
 };
 

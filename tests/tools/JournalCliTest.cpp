@@ -1,0 +1,341 @@
+// The journal, undo and removal of the velorize command line, run as real
+// processes on real files, each test with a journal folder of its own.
+
+#include "TestSupport.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <random>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+const std::string kVelorize = std::string(VELORIZER_BIN_DIR) + "/velorize";
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Text(const std::string& path) {
+    const Bytes b = ReadBytes(path);
+    return std::string(b.begin(), b.end());
+}
+
+// Starts velorize without a terminal, its journal in `state`; `traced`, under
+// this process's ptrace, stopped before it begins.
+pid_t Start(const std::vector<std::string>& args, const std::string& state, const std::string& outputs,
+            const char* journal = nullptr, rlim_t fileSizeLimit = RLIM_INFINITY, bool traced = false) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (traced && (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0 || ::raise(SIGSTOP) != 0)) ::_exit(126);
+        const rlimit limit{fileSizeLimit, fileSizeLimit};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
+        ::dup2(::open((outputs + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        ::dup2(::open((outputs + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+        if (journal) ::setenv("VELORIZER_JOURNAL", journal, 1);
+        std::vector<char*> argv{const_cast<char*>("velorize")};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kVelorize.c_str(), argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The system-call stops (the entry to or the return from a call) of a traced
+// run, and where the first and the last entry to fdatasync came: the span
+// in which its journal is open.
+struct Stops {
+    size_t count = 0, firstSync = 0, lastSync = 0;
+};
+
+// Lets a traced process run to its `stopAt`-th system-call stop and kills it there.
+Stops KillAtSyscall(pid_t pid, size_t stopAt) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    Stops stops;
+    for (long sig = 0;; sig = 0) {
+        ::ptrace(PTRACE_SYSCALL, pid, nullptr, sig);
+        if (::waitpid(pid, &status, 0) < 0 || !WIFSTOPPED(status)) return stops;
+        if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+            if (WSTOPSIG(status) != SIGTRAP) sig = WSTOPSIG(status);  // not the one of exec
+            continue;
+        }
+        __ptrace_syscall_info info{};
+        if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) > 0 && info.op == PTRACE_SYSCALL_INFO_ENTRY &&
+            info.entry.nr == SYS_fdatasync) {
+            if (stops.firstSync == 0) stops.firstSync = stops.count + 1;
+            stops.lastSync = stops.count + 1;
+        }
+        if (++stops.count == stopAt) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return stops;
+        }
+    }
+}
+
+Result Velorize(const std::vector<std::string>& args, const TempDir& dir, const char* journal = nullptr,
+               rlim_t fileSizeLimit = RLIM_INFINITY) {
+    const std::string outputs = dir / "velorize";
+    int status = 0;
+    ::waitpid(Start(args, dir / "state", outputs, journal, fileSizeLimit), &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(outputs + ".out"), Text(outputs + ".err")};
+}
+
+// The run ids --runs lists, oldest first.
+std::vector<std::string> RunIds(const TempDir& dir) {
+    std::vector<std::string> ids;
+    const std::string out = Velorize({"--runs"}, dir).out;
+    for (size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) ids.push_back(out.substr(at, out.find(' ', at) - at));
+    return ids;
+}
+
+std::map<std::string, Bytes> Snapshot(const std::vector<std::string>& files) {
+    std::map<std::string, Bytes> all;
+    for (const auto& f : files) all[f] = ReadBytes(f);
+    return all;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(Journal, ASoxBatchOfEveryFormatIsUndoneToTheByteRunByRun) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "lib");
+    std::vector<std::string> files;
+    const std::vector<std::tuple<int, int, int, const char*>> formats = {
+        {44100, 2, 16, "signed-integer"}, {48000, 2, 24, "signed-integer"}, {96000, 1, 32, "signed-integer"},
+        {22050, 1, 8, "unsigned-integer"}, {44100, 2, 32, "floating-point"}, {48000, 2, 64, "floating-point"},
+        {8000, 6, 16, "signed-integer"}};
+    for (const auto& [rate, channels, bits, encoding] : formats)
+        files.push_back(MakeSoxWave(dir, "lib/" + std::to_string(files.size()) + ".wav", rate, channels, bits,
+                                    encoding, 0.3));
+    ::chmod(files[0].c_str(), 0444);
+    const auto original = Snapshot(files);
+
+    ASSERT_EQ(Velorize({"--loop", "8", "--root", "C", "--yes-to-all", dir / "lib"}, dir).status, 0);
+    const auto looped = Snapshot(files);
+    ASSERT_EQ(Velorize({"--disk-based", "--tempo", "95.5", "--yes-to-all", dir / "lib"}, dir).status, 0);
+    const Result runs = Velorize({"--runs"}, dir);
+    EXPECT_TRUE(Contains(runs.out, "  velorize  7 files  loop of 8 beats, root note C\n")) << runs.out;
+    EXPECT_TRUE(Contains(runs.out, "  velorize  7 files  disk-based at 95.5 bpm, no root note\n")) << runs.out;
+    const std::vector<std::string> ids = RunIds(dir);
+    ASSERT_EQ(ids.size(), 2u);
+
+    Result undo = Velorize({"--undo", "--yes-to-all"}, dir);
+    EXPECT_EQ(undo.status, 0) << undo.err;
+    EXPECT_EQ(undo.err, "Run " + ids[1] + " undone: 7 files restored.\n");
+    EXPECT_EQ(Snapshot(files), looped);
+    undo = Velorize({"--undo", "--yes-to-all"}, dir);
+    EXPECT_EQ(undo.err, "Run " + ids[0] + " undone: 7 files restored.\n");
+    EXPECT_EQ(Snapshot(files), original);
+    struct stat st {};
+    ::stat(files[0].c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+
+    EXPECT_EQ(Velorize({"--undo"}, dir).err, "There is no run to undo.\n");
+    undo = Velorize({"--undo", ids[0]}, dir);
+    EXPECT_EQ(undo.status, 0) << "undoing a run again is safe";
+    EXPECT_EQ(undo.err, "Run " + ids[0] + " undone: 0 files restored, 7 already as before.\n");
+    EXPECT_EQ(Snapshot(files), original);
+    EXPECT_EQ(Velorize({"--undo", "no-such-run"}, dir).status, 1);
+}
+
+TEST(Journal, UndoLeavesAFileChangedSinceTheRunAloneAndSaysWhatDiffers) {
+    TempDir dir;
+    std::vector<std::string> files;
+    for (const char* name : {"retagged.wav", "longer\x1b[2J.wav", "replaced.wav", "kept.wav"})
+        files.push_back(MakeSoxWave(dir, name, 8000, 1, 16, "signed-integer", 0.2));
+    const auto original = Snapshot(files);
+    ASSERT_EQ(Velorize({"--one-shot", files[0], files[1], files[2], files[3]}, dir).status, 0);
+    ASSERT_EQ(Velorize({"--loop", "2", "--yes-to-all", "--no-journal", files[0]}, dir).status, 0);
+    const Bytes tagged = ReadBytes(files[1]);
+    Bytes longer = tagged;
+    longer.push_back(0);
+    WriteBytes(files[1], longer);
+    std::filesystem::copy_file(files[2], dir / "copy");
+    std::filesystem::rename(dir / "copy", files[2]);
+    const auto changed = Snapshot({files[0], files[1], files[2]});
+
+    const Result undo = Velorize({"--undo"}, dir);
+    EXPECT_EQ(undo.status, 1);
+    const std::string prefix = "Error: Velorizer did not change the file '";
+    const std::string shown = dir.path().string() + "/longer\\x1b[2J.wav";
+    EXPECT_EQ(undo.err, prefix + files[2] + "': another file has taken its name since the run.\n" + prefix + shown +
+                            "': it has changed since the run (it is " + std::to_string(longer.size()) +
+                            " bytes long, not " + std::to_string(tagged.size()) + ").\n" + prefix + files[0] +
+                            "': it has changed since the run (the bytes from offset " +
+                            std::to_string(original.at(files[0]).size()) + " on are not those the run wrote).\n" +
+                            "Run " + RunIds(dir).back() + " not wholly undone: 1 file restored, 3 files left as they are.\n");
+    EXPECT_EQ(Snapshot({files[0], files[1], files[2]}), changed);
+    EXPECT_EQ(ReadBytes(files[3]), original.at(files[3]));
+    EXPECT_FALSE(Contains(Velorize({"--runs"}, dir).out, "(undone)"));
+}
+
+TEST(Journal, ARunKilledAtARandomMomentIsUndoneToTheByte) {
+    TempDir dir;
+    const std::string seed = MakeSoxWave(dir, "seed.wav", 22050, 1, 16, "signed-integer", 0.02);
+    std::filesystem::create_directory(dir.path() / "batch");
+    std::vector<std::string> files;
+    for (int i = 0; i < 100; ++i) files.push_back(dir / ("batch/" + std::to_string(i) + ".wav"));
+    const Bytes original = ReadBytes(seed);
+    const auto run = [&](size_t stopAt) {
+        for (const auto& f : files) WriteBytes(f, original);
+        const std::vector<std::string> args = {"--loop", "4", dir / "batch"};
+        return KillAtSyscall(Start(args, dir / "state", dir / "killed", nullptr, RLIM_INFINITY, true), stopAt);
+    };
+    // Killed at a random system call while its journal is open, however fast
+    // the disk is: between a record and its file, between a chunk and its
+    // RIFF size. (The last sync is the end's; the two stops before it write it.)
+    const Stops full = run(SIZE_MAX);
+    ASSERT_GT(full.lastSync, full.firstSync + 1000);
+    ASSERT_EQ(Velorize({"--undo"}, dir).status, 0);
+    std::mt19937 rng(20250314);
+    for (int round = 0; round < 4; ++round) {
+        run(full.firstSync + rng() % (full.lastSync - 2 - full.firstSync));
+        EXPECT_TRUE(Contains(Velorize({"--runs"}, dir).out, "(stopped before its end)\n")) << round;
+        const Result undo = Velorize({"--undo"}, dir);
+        EXPECT_EQ(undo.status, 0) << undo.err;
+        for (const auto& f : files) ASSERT_EQ(ReadBytes(f), original) << f << " in round " << round;
+    }
+}
+
+TEST(Journal, RemovalIsReadBackAsUntaggedAndUndone) {
+    TempDir dir;
+    const std::string sox = MakeSoxWave(dir, "sox.wav", 44100, 2, 16, "signed-integer", 0.2);
+    const Bytes untagged = ReadBytes(sox);
+    ASSERT_EQ(Velorize({"--loop", "4", sox}, dir).status, 0);
+    Bytes body(24, 0);
+    body[0] = 1;
+    const std::string inner = WaveBuilder().Fmt(1, 8000, 16).Acid(body).Data(100).Acid(body).Write(dir, "inner.wav");
+    Bytes behind = WaveBuilder().Fmt(1, 8000, 16).Data(100).Build();
+    const Bytes form = behind;
+    behind.insert(behind.end(), {'a', 'c', 'i', 'd', 24, 0, 0, 0});
+    behind.insert(behind.end(), body.begin(), body.end());
+    WriteBytes(dir / "behind.wav", behind);
+    const std::string plain = MakeSoxWave(dir, "plain.wav", 8000, 1, 8, "unsigned-integer", 0.1);
+    const std::string readOnly = dir / "read-only.wav";
+    std::filesystem::copy_file(sox, readOnly);
+    ::chmod(readOnly.c_str(), 0444);
+    const std::vector<std::string> files = {sox, inner, dir / "behind.wav", plain, readOnly};
+    const auto before = Snapshot(files);
+    std::map<std::string, std::vector<double>> audio;
+    for (const auto& f : files) audio[f] = ReadWithSndfile(f, true).samples;
+
+    Result r = Velorize({"--remove", sox, inner, dir / "behind.wav", plain, readOnly}, dir);
+    EXPECT_EQ(r.status, 1) << "the read-only file could not be asked about";
+    EXPECT_EQ(r.err, "velorize: skipped '" + readOnly + "': it is read-only, and there is no terminal to ask "
+                     "(answer with --yes-to-all or --no-to-all)\nOperation completed.\n");
+    EXPECT_EQ(Velorize({"--remove", "--yes-to-all", readOnly}, dir).status, 0);
+    EXPECT_EQ(ReadBytes(sox), untagged) << "the exact inverse of the append";
+    EXPECT_EQ(ReadBytes(readOnly), untagged);
+    EXPECT_EQ(ReadBytes(dir / "behind.wav"), form);
+    EXPECT_EQ(ReadBytes(plain), before.at(plain));
+    const Bytes renamed = ReadBytes(inner);
+    EXPECT_EQ(renamed.size(), before.at(inner).size() - 32);
+    EXPECT_EQ(std::string(renamed.begin() + 36, renamed.begin() + 40), "JUNK");
+    for (const auto& f : files) {
+        const SndInfo read = ReadWithSndfile(f, true);
+        EXPECT_TRUE(read.opened && !read.hasLoop) << f;
+        EXPECT_EQ(read.samples, audio.at(f)) << f;
+        EXPECT_EQ(Velorize({"--show", f}, dir).out, f + ": no acid chunk\n");
+    }
+    struct stat st {};
+    ::stat(readOnly.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_TRUE(Contains(Velorize({"--runs"}, dir).out, "  1 file   removal of the loop information\n"));
+
+    EXPECT_EQ(Velorize({"--undo", "--yes-to-all"}, dir).status, 0);
+    EXPECT_EQ(Velorize({"--undo"}, dir).status, 0);
+    EXPECT_EQ(Snapshot(files), before);
+}
+
+TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
+    TempDir dir;
+    const std::string f = MakeSoxWave(dir, "a.wav", 8000, 1, 16, "signed-integer", 0.1);
+    const Bytes before = ReadBytes(f);
+    const std::string state = dir / "state";
+    const auto refused = [&](const std::string& why) {
+        const Result r = Velorize({"--one-shot", f}, dir);
+        EXPECT_EQ(r.status, 1) << why;
+        EXPECT_TRUE(Contains(r.err, "Error: Velorizer can't keep a journal of this run: " + why +
+                                        ". No file was changed. velorize --no-journal runs without one.\n"))
+            << r.err;
+        EXPECT_FALSE(Contains(r.err, "Operation")) << r.err;
+        EXPECT_EQ(ReadBytes(f), before);
+    };
+    WriteBytes(state, {'x'});
+    refused("'" + state + "' is not a folder");
+    std::filesystem::remove(state);
+    std::filesystem::create_directories(dir.path() / "state" / "velorizer");
+    std::filesystem::create_directory(dir.path() / "elsewhere");
+    std::filesystem::create_directory_symlink(dir.path() / "elsewhere", state + "/velorizer/runs");
+    refused("the folder '" + state + "/velorizer/runs' is a link or no folder");
+    std::filesystem::remove(state + "/velorizer/runs");
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chown((state + "/velorizer").c_str(), 65534, 65534), 0);
+        refused("the folder '" + state + "/velorizer' belongs to another user");
+        ASSERT_EQ(::chown((state + "/velorizer").c_str(), 0, 0), 0);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "elsewhere"));
+
+    // A journal that fills up stops the run at the file it could not record:
+    // four records can't fit in 600 bytes.
+    std::vector<std::string> small;
+    for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav"})
+        small.push_back(MakeSoxWave(dir, name, 8000, 1, 8, "unsigned-integer", 0.01));
+    const auto smallBefore = Snapshot(small);
+    const Result full = Velorize({"--one-shot", small[0], small[1], small[2], small[3]}, dir, nullptr, 600);
+    EXPECT_EQ(full.status, 1);
+    size_t stop = 0;
+    while (stop < small.size() && !Contains(full.err, "Error: Velorizer did not change the file '" + small[stop] +
+                                                          "': the journal of this run could not be written "
+                                                          "(disk full).\nOperation cancelled.\n"))
+        ++stop;
+    ASSERT_LT(stop, small.size()) << full.err;
+    for (size_t i = 0; i < small.size(); ++i)
+        EXPECT_EQ(ReadBytes(small[i]).size(), smallBefore.at(small[i]).size() + (i < stop ? 32 : 0)) << i;
+    EXPECT_EQ(Velorize({"--undo"}, dir).status, 0);
+    EXPECT_EQ(Snapshot(small), smallBefore);
+    std::filesystem::remove_all(state);
+
+    // Private to the user, pruned to the last 100 runs, none without changes.
+    std::filesystem::create_directories(state + "/velorizer/runs");
+    ::chmod((state + "/velorizer").c_str(), 0755);
+    for (int i = 0; i < 105; ++i) {
+        const std::string name = state + "/velorizer/runs/20000101-000000-" + std::to_string(100 + i) + ".journal";
+        std::ofstream(name) << "velorizer journal 1\nstarted " << i << "\n";
+    }
+    ASSERT_EQ(Velorize({"--one-shot", f}, dir).status, 0);
+    std::vector<std::string> ids = RunIds(dir);
+    ASSERT_EQ(ids.size(), 100u);
+    EXPECT_EQ(ids[0], "20000101-000000-106");
+    for (const std::string& p : {state + "/velorizer", state + "/velorizer/runs", state + "/velorizer/runs/" + ids.back() + ".journal"}) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        EXPECT_EQ(st.st_mode & 0777, p.ends_with(".journal") ? 0600u : 0700u) << p;
+    }
+    EXPECT_EQ(Velorize({"--one-shot", "--no-to-all", f}, dir).status, 0);
+    EXPECT_EQ(RunIds(dir).size(), 100u) << "a run that changed nothing leaves no journal";
+
+    // Turned off, nothing is journaled.
+    EXPECT_EQ(Velorize({"--loop", "2", "--yes-to-all", "--no-journal", f}, dir).status, 0);
+    EXPECT_EQ(Velorize({"--loop", "3", "--yes-to-all", f}, dir, "off").status, 0);
+    EXPECT_EQ(RunIds(dir), ids);
+}
