@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using namespace desktoptest;
 using testsupport::TempDir;
@@ -32,12 +32,13 @@ class FileListTest : public QObject {
 
     TempDir vexlorDir_;
     frmMain1* w_ = nullptr;
-    QTreeWidget* list_ = nullptr;
+    QTreeView* list_ = nullptr;
 
     QWidget* c(const char* name) { return w_->findChild<QWidget*>(name); }
     bool Drop(const std::vector<std::string>& paths) { return DropPaths(list_->viewport(), paths); }
     // On the row's text: the column is twice as wide as the list.
-    QPoint RowPos(int row) { return QPoint(40, list_->visualItemRect(list_->topLevelItem(row)).center().y()); }
+    QModelIndex Row(int row) { return list_->model()->index(row, 0); }
+    QPoint RowPos(int row) { return QPoint(40, list_->visualRect(Row(row)).center().y()); }
     void ClickRow(int row, Qt::KeyboardModifiers mods = {}) {
         QTest::mouseClick(list_->viewport(), Qt::LeftButton, mods, RowPos(row));
     }
@@ -73,13 +74,12 @@ private slots:
     }
     void init() {
         w_ = NewMainWindow();
-        list_ = w_->findChild<QTreeWidget*>("lvwFiles");
+        list_ = w_->findChild<QTreeView*>("lvwFiles");
     }
     void cleanup() { delete w_; }
 
     void theListModelOwnsKeysOrderAndPlaceholder() {
-        QTreeWidget view;
-        FileListModel model(&view, QIcon());
+        FileListModel model{QIcon()};
         model.Reset();
         QVERIFY(!model.HasFiles());
         QVERIFY(model.AddFile("/a.wav") && model.AddFile("/b.wav") && model.AddFile("/c.wav"));
@@ -105,8 +105,8 @@ private slots:
         const auto calls = trace.Calls();
         QCOMPARE(w_->Keys(), files);
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(list_->topLevelItem(i)->text(0), QString::fromStdString(files[static_cast<size_t>(i)]));
-            QVERIFY(!list_->topLevelItem(i)->icon(0).isNull());
+            QCOMPARE(Row(i).data().toString(), QString::fromStdString(files[static_cast<size_t>(i)]));
+            QVERIFY(!Row(i).data(Qt::DecorationRole).value<QIcon>().isNull());
         }
         QVERIFY(w_->ListOK());
         QVERIFY(c("cmdVELORize")->isEnabled());
@@ -187,10 +187,10 @@ private slots:
         QCOMPARE(seen.first(), Qt::WaitCursor);
         QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);
         // The view caught up with every row once the walk was over.
-        QTreeWidgetItem* last = list_->topLevelItem(249);
-        list_->scrollToItem(last);
-        QVERIFY(list_->visualItemRect(last).isValid());
-        QCOMPARE(list_->itemAt(list_->visualItemRect(last).center()), last);
+        const QModelIndex last = Row(249);
+        list_->scrollTo(last);
+        QVERIFY(list_->visualRect(last).isValid());
+        QCOMPARE(list_->indexAt(list_->visualRect(last).center()), last);
     }
 
     void aNameThatIsNotUtf8ReachesTheListByteForByte() {
@@ -201,7 +201,7 @@ private slots:
         Touch(inFolder);
         QVERIFY(Drop({latin1, dir / "sub"}));
         QCOMPARE(w_->Keys(), (std::vector<std::string>{latin1, inFolder}));
-        QVERIFY(!list_->topLevelItem(0)->text(0).isEmpty());
+        QVERIFY(!Row(0).data().toString().isEmpty());
     }
 
     void rowClicksDecideOnPreview() {
