@@ -5,10 +5,11 @@
 // window speaks to it in keys and row numbers, the view through the item
 // model interface.
 //
-// A list may hold a million paths, so a file entry costs its key's bytes in
-// one shared buffer, an offset and a slot of the key index; the text a view
-// shows is made only for the rows it asks about, and all file entries share
-// one icon.
+// A list may hold a million paths, so a file entry costs little more than its
+// name: each key is kept split after its last '/', the folder part once for
+// all the files that are added one after another from the same folder, as a
+// walk adds them. The text a view shows is made only for the rows it asks
+// about, and all file entries share one icon.
 
 #include <QAbstractListModel>
 #include <QByteArray>
@@ -59,11 +60,15 @@ private:
     };
 
     int Shown() const { return placeholder_ ? 1 : 0; }
-    int Files() const { return static_cast<int>(starts_.size()) - 1 - gap_; }
-    std::string_view Path(int file) const;
-    quint32 Hash(std::string_view key) const;
-    // The slot that holds `key`, or the free slot where it would go.
-    qsizetype Find(std::string_view key, quint32 hash) const;
+    int Files() const { return static_cast<int>(nameStarts_.size()) - 1 - gap_; }
+    // Where file `file` is stored.
+    qsizetype At(int file) const { return file < gapAt_ ? file : qsizetype(file) + gap_; }
+    std::string_view Folder(quint32 folder) const;
+    std::string_view Name(qsizetype at) const;
+    std::string Path(int file) const;
+    quint32 Hash(size_t folderHash, std::string_view name) const;
+    // The slot that holds the key, or the free slot where it would go.
+    size_t Find(std::string_view folder, std::string_view name, quint32 hash) const;
     void Place(Slot slot);
     void GrowIndex();
     void RebuildIndex();
@@ -72,10 +77,15 @@ private:
     QIcon fileIcon_;
     QString caption_;
     bool placeholder_ = false;
-    // Every file's key, one after the other: file i is the bytes from
-    // starts_[i] to starts_[i + 1].
-    QByteArray bytes_;
-    QList<qsizetype> starts_{0};
+    // Folder parts (each ending in '/', or empty), one after the other:
+    // folder f is the bytes from folderStarts_[f] to folderStarts_[f + 1].
+    QByteArray folders_;
+    QList<qsizetype> folderStarts_{0};
+    QList<size_t> folderHashes_;
+    // Name parts likewise, and the folder of each file.
+    QByteArray names_;
+    QList<qsizetype> nameStarts_{0};
+    QList<quint32> folderOf_;
     // While RemoveRows works: files from gapAt_ on are stored gap_ places further.
     int gapAt_ = 0;
     int gap_ = 0;
