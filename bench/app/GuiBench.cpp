@@ -17,7 +17,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
 #include <chrono>
 #include <cstdio>
@@ -49,7 +49,7 @@ long PeakKiB() {
 }
 
 void Drop(frmMain1& main, const char* folder) {
-    QWidget* viewport = main.findChild<QTreeWidget*>("lvwFiles")->viewport();
+    QWidget* viewport = main.findChild<QTreeView*>("lvwFiles")->viewport();
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromLocal8Bit(folder))});
     QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
