@@ -1,34 +1,46 @@
 #include "FileListView.h"
 
+#include <QHeaderView>
+#include <algorithm>
+
 namespace {
 constexpr qint64 kLayoutIntervalMs = 200;
-}
+// A layout may take this share of a walk's time at most.
+constexpr qint64 kLayoutShare = 10;
+}  // namespace
 
-FileListView::FileListView(QWidget* parent) : QTreeWidget(parent) { sinceLayout_.start(); }
+FileListView::FileListView(QWidget* parent) : QTreeView(parent) {
+    // The column's caption names it; clicking it does nothing.
+    header()->setSectionsClickable(false);
+    sinceLayout_.start();
+}
 
 void FileListView::BeginAppending() { ++appending_; }
 
 void FileListView::EndAppending() {
     if (appending_ > 0) --appending_;
-    if (appending_ == 0 && stale_) doItemsLayout();
+    if (appending_ == 0 && stale_) LayOut();
 }
 
 void FileListView::doItemsLayout() {
-    if (appending_ > 0 && sinceLayout_.elapsed() < kLayoutIntervalMs) {
+    if (appending_ > 0 && sinceLayout_.elapsed() < std::max(kLayoutIntervalMs, kLayoutShare * layoutMs_)) {
         stale_ = true;  // the rows laid out so far are still where they were
         return;
     }
+    LayOut();
+}
+
+void FileListView::LayOut() {
     stale_ = false;
-    QTreeWidget::doItemsLayout();
+    QElapsedTimer took;
+    took.start();
+    QTreeView::doItemsLayout();
+    layoutMs_ = took.elapsed();
     sinceLayout_.restart();
 }
 
 // Removing rows invalidates an older layout: catch up before anything else.
 void FileListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
-    if (stale_) {
-        stale_ = false;
-        QTreeWidget::doItemsLayout();
-        sinceLayout_.restart();
-    }
-    QTreeWidget::rowsAboutToBeRemoved(parent, start, end);
+    if (stale_) LayOut();
+    QTreeView::rowsAboutToBeRemoved(parent, start, end);
 }

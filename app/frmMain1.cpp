@@ -78,7 +78,8 @@ frmMain1::frmMain1(QWidget* parent)
     setWindowIcon(velorizer::ProgramImage("velorizer"));
     ImageList1.insert("folder", velorizer::ProgramImage("folder"));
     ImageList1.insert("wave", velorizer::ProgramImage("wave"));
-    files_ = std::make_unique<FileListModel>(ui_->lvwFiles, ImageList1["wave"]);
+    files_ = new FileListModel(ImageList1["wave"], ui_->lvwFiles);
+    ui_->lvwFiles->setModel(files_);
 
     ui_->updBeats->setMinimum(1);
     ui_->updBeats->setMaximum(10000);
@@ -349,8 +350,8 @@ void frmMain1::ListviewReset() {
         files_->Reset();
         if (!listSetUp_) {
             listSetUp_ = true;
-            QTreeWidget* list = ui_->lvwFiles;
-            list->setHeaderLabels({"Name"});
+            QTreeView* list = ui_->lvwFiles;
+            files_->setHeaderData(0, Qt::Horizontal, QString("Name"));
             list->header()->setStretchLastSection(false);
             list->setColumnWidth(0, 2 * list->width());
             list->setIconSize(QSize(16, 16));
@@ -368,9 +369,13 @@ bool frmMain1::ListOK() {
 std::vector<std::string> frmMain1::Keys() const { return files_->Keys(); }
 
 std::vector<int> frmMain1::SelectedRows() const {
+    // From the ranges: asking the selection row by row costs a look at every
+    // range for each row.
     std::vector<int> rows;
-    for (const QModelIndex& index : ui_->lvwFiles->selectionModel()->selectedRows()) rows.push_back(index.row());
+    for (const QItemSelectionRange& range : ui_->lvwFiles->selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 
@@ -446,7 +451,7 @@ void frmMain1::lvwFiles_KeyDown(int key, Qt::KeyboardModifiers shift) {
             mnuFilesDelete_Click();
         } else if (IsMenuKey(key, shift)) {
             // Under the current row when it is in sight, else at the list's top left corner.
-            QTreeWidget* list = ui_->lvwFiles;
+            QTreeView* list = ui_->lvwFiles;
             const QRect view = list->viewport()->rect();
             const QRect row = list->visualRect(list->currentIndex());
             QPoint at = view.topLeft();
@@ -465,6 +470,9 @@ void frmMain1::mnuFilesDelete_Click() {
     vx::Proc(kModule, "Sub mnuFilesDelete_Click", [&] {
         const std::vector<int> rows = SelectedRows();
         if (rows.empty()) return;
+        // Every selected row goes: dropping the selection first spares the
+        // views from following each of its ranges through every removal.
+        ui_->lvwFiles->selectionModel()->clearSelection();
         files_->RemoveRows(rows);
         if (files_->RowCount() == 0) ListviewReset();
         RefreshForm();

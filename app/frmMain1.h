@@ -105,7 +105,8 @@ private:
     std::unique_ptr<frmWorking> working_;
     QMenu* mnuFiles_ = nullptr;
     QHash<QString, QIcon> ImageList1;
-    std::unique_ptr<FileListModel> files_;
+    // The list's rows; the list view owns it.
+    FileListModel* files_ = nullptr;
     velorizer::EnumFolders* ShowFiles = nullptr;
     int32_t foundFiles_ = 0;
     bool busy_ = false;

@@ -14,13 +14,13 @@
 #include "VexlorTesting.h"
 #include "frmMain1.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTreeView>
 #include <QUrl>
 #include <chrono>
 #include <cstdio>
@@ -52,7 +52,7 @@ long PeakKiB() {
 }
 
 void Drop(frmMain1& main, const char* folder) {
-    QWidget* viewport = main.findChild<QAbstractItemView*>("lvwFiles")->viewport();
+    QWidget* viewport = main.findChild<QTreeView*>("lvwFiles")->viewport();
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromLocal8Bit(folder))});
     QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);

@@ -15,7 +15,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QMimeData>
-#include <QAbstractItemView>
+#include <QTreeView>
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     auto* main = new frmMain1;
     main->show();
     QApplication::processEvents();
-    QWidget* viewport = main->findChild<QAbstractItemView*>("lvwFiles")->viewport();
+    QWidget* viewport = main->findChild<QTreeView*>("lvwFiles")->viewport();
 
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(root.string()))});
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
                 rows, dropSeconds, settledSeconds, peak, baseMiB);
 
     // Every row selected and deleted, as Ctrl+A and "&Delete" do.
-    auto* list = main->findChild<QAbstractItemView*>("lvwFiles");
+    auto* list = main->findChild<QTreeView*>("lvwFiles");
     list->selectAll();
     t = Clock::now();
     main->findChild<QAction*>("mnuFilesDelete")->trigger();

@@ -31,7 +31,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <sys/stat.h>
 
 using namespace desktoptest;
@@ -100,7 +100,7 @@ class BatchRunTest : public QObject {
         c<QPushButton>("cmdHelp")->setFocus(Qt::TabFocusReason);
     }
     void Drop(const std::vector<std::string>& paths) {
-        QVERIFY(DropPaths(c<QTreeWidget>("lvwFiles")->viewport(), paths));
+        QVERIFY(DropPaths(c<QTreeView>("lvwFiles")->viewport(), paths));
     }
     std::vector<std::string> Loops(const TempDir& dir, int n, double seconds = 2.0) {
         std::vector<std::string> files;
@@ -161,7 +161,7 @@ private slots:
             workingAtEnd = working->isVisible();
             // The window takes no input now: no second run, no drop.
             QTest::mouseClick(c("cmdVELORize"), Qt::LeftButton);
-            refused = !DropPaths(c<QTreeWidget>("lvwFiles")->viewport(), {files[0]});
+            refused = !DropPaths(c<QTreeView>("lvwFiles")->viewport(), {files[0]});
             Closing(&closing)(modal);
         }});
         TraceWatch trace;
@@ -459,7 +459,7 @@ private slots:
             QTimer::singleShot(300, [] {
                 if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
             });
-            QTest::mouseClick(c<QTreeWidget>("lvwFiles")->viewport(), Qt::RightButton, {}, QPoint(40, 8));
+            QTest::mouseClick(c<QTreeView>("lvwFiles")->viewport(), Qt::RightButton, {}, QPoint(40, 8));
             menuShown = QApplication::activePopupWidget() != nullptr;
             // Were the rows removed all the same, the run goes on with the files it took.
             w_->mnuFiles()->actions().at(1)->trigger();
@@ -487,7 +487,7 @@ private slots:
         testsupport::WriteBytes(missing, {});
         Drop({missing});
         ::unlink(missing.c_str());
-        QTest::mouseClick(c<QTreeWidget>("lvwFiles")->viewport(), Qt::LeftButton, {}, QPoint(40, 8));
+        QTest::mouseClick(c<QTreeView>("lvwFiles")->viewport(), Qt::LeftButton, {}, QPoint(40, 8));
         QVERIFY(c("cmdPreview")->isEnabled());
         QString text;
         AnswerInTurn({Closing(&text)});

@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "frmMain1.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -14,7 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using namespace desktoptest;
 using testsupport::TempDir;
@@ -32,12 +33,13 @@ class FileListTest : public QObject {
 
     TempDir vexlorDir_;
     frmMain1* w_ = nullptr;
-    QTreeWidget* list_ = nullptr;
+    QTreeView* list_ = nullptr;
 
     QWidget* c(const char* name) { return w_->findChild<QWidget*>(name); }
     bool Drop(const std::vector<std::string>& paths) { return DropPaths(list_->viewport(), paths); }
     // On the row's text: the column is twice as wide as the list.
-    QPoint RowPos(int row) { return QPoint(40, list_->visualItemRect(list_->topLevelItem(row)).center().y()); }
+    QModelIndex Row(int row) { return list_->model()->index(row, 0); }
+    QPoint RowPos(int row) { return QPoint(40, list_->visualRect(Row(row)).center().y()); }
     void ClickRow(int row, Qt::KeyboardModifiers mods = {}) {
         QTest::mouseClick(list_->viewport(), Qt::LeftButton, mods, RowPos(row));
     }
@@ -73,13 +75,12 @@ private slots:
     }
     void init() {
         w_ = NewMainWindow();
-        list_ = w_->findChild<QTreeWidget*>("lvwFiles");
+        list_ = w_->findChild<QTreeView*>("lvwFiles");
     }
     void cleanup() { delete w_; }
 
     void theListModelOwnsKeysOrderAndPlaceholder() {
-        QTreeWidget view;
-        FileListModel model(&view, QIcon());
+        FileListModel model{QIcon()};
         model.Reset();
         QVERIFY(!model.HasFiles());
         QVERIFY(model.AddFile("/a.wav") && model.AddFile("/b.wav") && model.AddFile("/c.wav"));
@@ -96,6 +97,77 @@ private slots:
         QCOMPARE(model.Keys(), std::vector<std::string>{FileListModel::kPlaceholderKey});
     }
 
+    // A sample library's worth of rows, a folder's files one after another as a
+    // walk adds them, and a scattered selection removed.
+    void theListModelHoldsManyRows() {
+        auto key = [](int i) { return "/lib/pack " + std::to_string(i / 500) + "/hit " + std::to_string(i % 500) + ".wav"; };
+        FileListModel model{QIcon()};
+        model.Reset();
+        const int n = 150000;
+        int added = 0;
+        for (int i = 0; i < n; ++i) added += model.AddFile(key(i));
+        QCOMPARE(added, n);
+        QVERIFY(model.RemovePlaceholder());
+        // Again, from the last folder to the first: every one a duplicate.
+        for (int i = n - 1; i >= 0; --i) added -= model.AddFile(key(i));
+        QCOMPARE(added, n);
+
+        std::vector<int> gone;
+        for (int i = 0; i < n; i += 3) gone.push_back(i);
+        for (int i = 40000; i < 41000; ++i) gone.push_back(i);
+        gone.push_back(n - 1);
+        std::reverse(gone.begin(), gone.end());
+        model.RemoveRows(gone);
+        std::vector<std::string> kept;
+        for (int i = 0; i < n; ++i)
+            if (i % 3 != 0 && (i < 40000 || i >= 41000) && i != n - 1) kept.push_back(key(i));
+        QCOMPARE(model.Keys(), kept);
+        QCOMPARE(model.index(1, 0).data().toString(), QString::fromStdString(kept[1]));
+        // The index knows the rows by their new numbers.
+        QVERIFY(!model.AddFile(kept.back()) && !model.AddFile(kept.front()));
+        QVERIFY(model.AddFile(key(40500)) && model.AddFile(key(0)));
+        QCOMPARE(model.Key(model.RowCount() - 1), key(0));
+
+        model.Reset();
+        QCOMPARE(model.Keys(), std::vector<std::string>{FileListModel::kPlaceholderKey});
+        QCOMPARE(model.index(0, 0).data().toString(), QString("Drag and drop files/folders here."));
+
+        // Behind the placeholder, with Qt's model checker watching that the
+        // rows beside each removal keep their keys: a few runs of rows (each
+        // told as a removal), many runs (told as a reset), the placeholder.
+        added = 0;
+        for (int i = 0; i < 2000; ++i) added += model.AddFile(key(i));
+        QCOMPARE(added, 2000);  // listed before the reset: taken again
+        QAbstractItemModelTester checker(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        std::vector<std::string> expected = {FileListModel::kPlaceholderKey};
+        for (int i = 0; i < 2000; ++i)
+            if (i % 40 >= 2) expected.push_back(key(i));
+        gone.clear();
+        for (int row = 1; row <= 2000; row += 40) gone.insert(gone.end(), {row, row + 1});
+        model.RemoveRows(gone);
+        QCOMPARE(model.Keys(), expected);
+        gone.clear();
+        for (int row = 0; row < model.RowCount(); row += 2) gone.push_back(row);
+        model.RemoveRows(gone);
+        kept.clear();
+        for (size_t i = 1; i < expected.size(); i += 2) kept.push_back(expected[i]);
+        QCOMPARE(model.Keys(), kept);
+    }
+
+    void keysAreKeptByteForByte() {
+        const std::vector<std::string> keys = {"/tmp/\x01\x02\t\n\x7f dir/\xff\xfe loop.wav", "/tmp/caf\xe9/\x80.wav",
+                                               std::string("/tmp/a\0b.wav", 12), "no folder.wav", "/", ""};
+        FileListModel model{QIcon()};
+        model.Reset();
+        QVERIFY(model.RemovePlaceholder());
+        for (const auto& k : keys) QVERIFY(model.AddFile(k));
+        for (const auto& k : keys) QVERIFY(!model.AddFile(k));
+        QCOMPARE(model.Keys(), keys);
+        model.RemoveRows({0});  // the others move down
+        for (int i = 0; i < 5; ++i) QCOMPARE(model.Key(i), keys[size_t(i) + 1]);
+        QVERIFY(!model.index(0, 0).data().toString().isEmpty());
+    }
+
     void droppedWaveFilesReplaceThePlaceholder() {
         TempDir dir;
         const std::vector<std::string> files = {dir / "kick.wav", dir / "Snare.WAV", dir / "hat.Wav"};
@@ -105,8 +177,8 @@ private slots:
         const auto calls = trace.Calls();
         QCOMPARE(w_->Keys(), files);
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(list_->topLevelItem(i)->text(0), QString::fromStdString(files[static_cast<size_t>(i)]));
-            QVERIFY(!list_->topLevelItem(i)->icon(0).isNull());
+            QCOMPARE(Row(i).data().toString(), QString::fromStdString(files[static_cast<size_t>(i)]));
+            QVERIFY(!Row(i).data(Qt::DecorationRole).value<QIcon>().isNull());
         }
         QVERIFY(w_->ListOK());
         QVERIFY(c("cmdVELORize")->isEnabled());
@@ -187,10 +259,10 @@ private slots:
         QCOMPARE(seen.first(), Qt::WaitCursor);
         QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);
         // The view caught up with every row once the walk was over.
-        QTreeWidgetItem* last = list_->topLevelItem(249);
-        list_->scrollToItem(last);
-        QVERIFY(list_->visualItemRect(last).isValid());
-        QCOMPARE(list_->itemAt(list_->visualItemRect(last).center()), last);
+        const QModelIndex last = Row(249);
+        list_->scrollTo(last);
+        QVERIFY(list_->visualRect(last).isValid());
+        QCOMPARE(list_->indexAt(list_->visualRect(last).center()), last);
     }
 
     void aNameThatIsNotUtf8ReachesTheListByteForByte() {
@@ -201,7 +273,7 @@ private slots:
         Touch(inFolder);
         QVERIFY(Drop({latin1, dir / "sub"}));
         QCOMPARE(w_->Keys(), (std::vector<std::string>{latin1, inFolder}));
-        QVERIFY(!list_->topLevelItem(0)->text(0).isEmpty());
+        QVERIFY(!Row(0).data().toString().isEmpty());
     }
 
     void rowClicksDecideOnPreview() {

@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using namespace desktoptest;
 using testsupport::TempDir;
@@ -29,9 +29,9 @@ class PreviewTest : public QObject {
     // the text of every message box that came up (each answered with OK).
     QStringList Preview(const std::string& path) {
         w_->ListviewReset();
-        DropPaths(w_->findChild<QTreeWidget*>("lvwFiles")->viewport(), {path});
-        auto* list = w_->findChild<QTreeWidget*>("lvwFiles");
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(40, list->visualItemRect(list->topLevelItem(0)).center().y()));
+        DropPaths(w_->findChild<QTreeView*>("lvwFiles")->viewport(), {path});
+        auto* list = w_->findChild<QTreeView*>("lvwFiles");
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(40, list->visualRect(list->model()->index(0, 0)).center().y()));
         QStringList boxes;
         QTimer watch;
         watch.setInterval(10);
@@ -94,9 +94,9 @@ private slots:
         const std::string missing = dir_ / "gone.wav";
         testsupport::WriteBytes(missing, {});
         w_->ListviewReset();
-        DropPaths(w_->findChild<QTreeWidget*>("lvwFiles")->viewport(), {missing});
+        DropPaths(w_->findChild<QTreeView*>("lvwFiles")->viewport(), {missing});
         ::unlink(missing.c_str());
-        auto* list = w_->findChild<QTreeWidget*>("lvwFiles");
+        auto* list = w_->findChild<QTreeView*>("lvwFiles");
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(40, 8));
         QStringList boxes;
         AnswerInTurn({[&](QWidget* box) {

@@ -17,7 +17,7 @@
 #include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <cmath>
 
 using namespace desktoptest;
@@ -86,11 +86,11 @@ private slots:
         testsupport::TempDir dir;
         testsupport::WriteBytes(dir / "kick.wav", {});
         std::unique_ptr<frmMain1> main(NewMainWindow());
-        auto* list = main->findChild<QTreeWidget*>("lvwFiles");
+        auto* list = main->findChild<QTreeView*>("lvwFiles");
         QVERIFY(DropPaths(list->viewport(), {dir / "kick.wav"}));
         // Drawn from an image of the size wanted, not stretched from a smaller one.
         const int wanted = static_cast<int>(std::ceil(16 * scale));
-        for (const QIcon& icon : {list->topLevelItem(0)->icon(0), main->windowIcon()})
+        for (const QIcon& icon : {list->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>(), main->windowIcon()})
             QCOMPARE(icon.pixmap(QSize(16, 16), scale).size(), QSize(wanted, wanted));
     }
 };

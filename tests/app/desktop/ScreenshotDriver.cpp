@@ -20,7 +20,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QItemSelectionModel>
+#include <QTreeView>
 #include <QUrl>
 #include <cstdio>
 #include <functional>
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
             QCoreApplication::exit(1);
             return;
         }
-        auto* list = main->findChild<QTreeWidget*>("lvwFiles");
+        auto* list = main->findChild<QTreeView*>("lvwFiles");
         auto* mime = new QMimeData;
         mime->setUrls({QUrl::fromLocalFile(loops)});
         QWidget* vp = list->viewport();
@@ -156,7 +157,7 @@ int main(int argc, char** argv) {
         delete mime;
         QWidget* loop = main->findChild<QWidget*>("optAcidProp_1");
         QTest::mouseClick(loop, Qt::LeftButton, {}, QPoint(8, loop->height() / 2));
-        list->topLevelItem(1)->setSelected(true);
+        list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QApplication::processEvents();
         Later(300, [main] {
             Save(main, "main-window");
