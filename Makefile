@@ -45,10 +45,11 @@ package-test: package
 screenshots: build
 	scripts/screenshots.sh $(BUILD)
 
-# Tagging against the I/O floor and a peer library, in a Release build.
+# Tagging and listing against their floors and a peer library, warm and cold
+# (cold rows need root), in a Release build.
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release $(DEV_FLAGS)
-	cmake --build build-bench -j $(JOBS) --target bench_tagging velorize bench_gui bench_vexlor bench_list_drop
+	cmake --build build-bench -j $(JOBS) --target bench_tagging bench_tree velorize bench_gui bench_vexlor bench_list_drop
 	scripts/bench build-bench
 
 # The reliability tests at full length (hundreds of kills, not a dozen).

@@ -4,8 +4,11 @@
 //                           Yes to All: the batch run with its progress window
 //                           and its event processing after every file
 //   bench_gui fill FOLDER   drops FOLDER on the list until the last row is in
-// and prints the rows, the seconds and the peak memory.
+// and prints the rows, the seconds and the peak memory. With --cold the page
+// cache is dropped just before the timed part (root only): for tag, after the
+// list is filled, so that the run meets the files as a first run after a copy.
 
+#include "../DropCaches.h"
 #include "Program.h"
 #include "VelorizeUi.h"
 #include "VexlorTesting.h"
@@ -61,8 +64,9 @@ void Drop(frmMain1& main, const char* folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::strcmp(argv[1], "tag") != 0 && std::strcmp(argv[1], "fill") != 0)) {
-        std::fprintf(stderr, "usage: bench_gui tag|fill FOLDER\n");
+    const bool cold = argc == 4 && std::strcmp(argv[3], "--cold") == 0;
+    if ((argc != 3 && !cold) || (std::strcmp(argv[1], "tag") != 0 && std::strcmp(argv[1], "fill") != 0)) {
+        std::fprintf(stderr, "usage: bench_gui tag|fill FOLDER [--cold]\n");
         return 2;
     }
     if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -74,13 +78,20 @@ int main(int argc, char** argv) {
     main->show();
     QApplication::processEvents();
     const bool fill = std::strcmp(argv[1], "fill") == 0;
+    const auto drop = [] {
+        if (bench::DropCaches()) return true;
+        std::perror("bench_gui: /proc/sys/vm/drop_caches");
+        return false;
+    };
 
+    if (fill && cold && !drop()) return 3;
     auto start = Clock::now();
     Drop(*main, argv[2]);
     const size_t rows = main->Keys().size();
     if (fill) {
         QApplication::processEvents();
     } else {
+        if (cold && !drop()) return 3;
         PresetAnswers answers;
         main->SetVelorizeUi(&answers);
         main->findChild<QRadioButton*>("optAcidProp_1")->click();

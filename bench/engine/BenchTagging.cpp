@@ -1,17 +1,25 @@
-// bench_tagging MODE FOLDER: tags every *.wav file directly in FOLDER once, as a
-// loop of 4 beats with the tempo derived, and prints the files, the seconds the
-// tagging loop took and the peak memory. MODE is one of
+// bench_tagging MODE FOLDER [--cold]: tags every *.wav file directly in FOLDER
+// once, as a loop of 4 beats with the tempo derived, and prints the files, the
+// seconds the tagging loop took and the peak memory. MODE is one of
 //   io-floor      the least work any tagger must do per file: open, read the
 //                 RIFF header, write 32 bytes at the end and 4 bytes of RIFF
 //                 size, close (no checks at all)
+//   io-floor-16   the same from 16 threads at once: what the disk allows when
+//                 it is kept busy
 //   tag-engine    VelorizeFile, answering Yes to All
+//   batch-run     the programs' shared batch run, Yes to All given beforehand
 //   taglib-peer   TagLib's RIFF/WAV file: read "fmt " and "data", set the acid
 //                 chunk's data
+// With --cold the page cache is dropped after the folder is listed, before the
+// clock starts (root only).
 
+#include "../DropCaches.h"
+#include "BatchRun.h"
 #include "PanelChoice.h"
 #include "Velorize.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +27,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -33,6 +42,7 @@ namespace {
 class QuietUi : public VelorizeUi {
 public:
     void MsgBox(const std::string& prompt, int, const std::string&) override {
+        if (prompt == "Operation completed.") return;  // the batch run's last word
         std::fprintf(stderr, "%s\n", prompt.c_str());
         ++messages;
     }
@@ -40,13 +50,17 @@ public:
     int messages = 0;
 };
 
-clsAcidSettings Settings() {
-    clsAcidSettings s;
+PanelChoice Choice() {
     PanelChoice c;
     c.kind = PanelChoice::Loop;
     c.beats = 4;
     c.loopRootIndex = 1;
-    FillSettings(s, c);
+    return c;
+}
+
+clsAcidSettings Settings() {
+    clsAcidSettings s;
+    FillSettings(s, Choice());
     return s;
 }
 
@@ -65,6 +79,18 @@ bool IoFloor(const std::string& path, const clsAcidSettings& s) {
     ok = ok && ::pwrite(fd, &riff, 4, 4) == 4;
     ::close(fd);
     return ok;
+}
+
+int IoFloorThreaded(const std::vector<std::string>& files, const clsAcidSettings& s, int threads) {
+    std::atomic<size_t> next{0};
+    std::atomic<int> failed{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([&] {
+            for (size_t i; (i = next++) < files.size();) failed += !IoFloor(files[i], s);
+        });
+    for (auto& t : pool) t.join();
+    return failed;
 }
 
 #ifdef HAVE_TAGLIB
@@ -101,8 +127,9 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: bench_tagging io-floor|tag-engine|taglib-peer FOLDER\n");
+    const bool cold = argc == 4 && std::strcmp(argv[3], "--cold") == 0;
+    if (argc != 3 && !cold) {
+        std::fprintf(stderr, "usage: bench_tagging io-floor|io-floor-16|tag-engine|batch-run|taglib-peer FOLDER [--cold]\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -120,9 +147,19 @@ int main(int argc, char** argv) {
     clsAcidSettings settings = Settings();
     QuietUi ui;
     int failed = 0;
+    if (cold && !bench::DropCaches()) {
+        std::perror("bench_tagging: /proc/sys/vm/drop_caches");
+        return 3;
+    }
     const auto start = std::chrono::steady_clock::now();
     if (mode == "io-floor") {
         for (const auto& f : files) failed += !IoFloor(f, settings);
+    } else if (mode == "io-floor-16") {
+        failed = IoFloorThreaded(files, settings, 16);
+    } else if (mode == "batch-run") {
+        BatchRun run(files, Choice(), ui);
+        run.PresetAnswer(kAnswerYesToAll);
+        failed = static_cast<int>(run.Run().failed) + ui.messages;
     } else if (mode == "tag-engine") {
         int32_t ro = kAnswerYesToAll, rt = kAnswerYesToAll;
         for (const auto& f : files) VelorizeFile(f, settings, ro, rt, ui);
