@@ -10,6 +10,11 @@ cd "$(dirname "$0")/.."
 BUILD=${1:-build}
 cmake --build "$BUILD" -j2 --target desktop_screenshots velorun
 mkdir -p docs/screenshots
+# The pictures' runs are journalled like any other; keep those journals out of
+# the user's own list of runs.
+state=$(mktemp -d)
+trap 'rm -rf "$state"' EXIT
+export XDG_STATE_HOME=$state
 
 # shoot SCALE SCREEN [PREFIX]
 shoot() {
