@@ -1,5 +1,6 @@
 #include "BatchRun.h"
 
+#include "ReadAhead.h"
 #include "RemoveAcid.h"
 #include "Velorize.h"
 #include "clsAcidSettings.h"
@@ -85,7 +86,10 @@ BatchResult BatchRun::Run(BatchObserver* observer) {
 
     OutcomeUi ui(ui_);
     watch.RunStarting(files_.size());
+    // While one file is tagged, the next ones are fetched from the disk.
+    ReadAhead ahead(files_);
     for (const std::string& path : files_) {
+        ahead.At(result.visited);
         ++result.visited;
         watch.BeforeFile(result.visited, path);
         ui.StartFile();
