@@ -3,6 +3,7 @@
 // files: each file's result is computed on one of a few threads and handed out
 // on the calling thread as soon as it and every one before it are done.
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -58,7 +59,7 @@ void InOrder(size_t count, unsigned jobs, const std::function<Result(size_t)>& w
         }
     };
     std::vector<std::thread> threads;
-    for (unsigned t = 0; t < jobs; ++t) threads.emplace_back(worker);
+    for (size_t t = 0; t < std::min<size_t>(jobs, count); ++t) threads.emplace_back(worker);
     const auto finish = [&] {
         {
             std::lock_guard<std::mutex> lock(mutex);

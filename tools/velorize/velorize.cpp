@@ -43,11 +43,12 @@ enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3
 constexpr int32_t kMaxJobs = 256;
 
 // Files worked on at once by default. A cold disk (or a network share) serves
-// many requests at once, far more than there are processors: a small multiple
-// of them, capped.
+// many requests at once, far more than there are processors, and the more
+// files are in hand, the more changes one journal sync covers: a multiple of
+// the processors, capped.
 unsigned DefaultJobs() {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::clamp(cores * 8, 8u, 64u);
+    return std::clamp(cores * 32, 32u, 64u);
 }
 
 const char* const kUsage =
@@ -128,8 +129,8 @@ Other options:
                      off and the RIFF size lowered (the exact inverse of an
                      append), one elsewhere is renamed JUNK in place. Only
                      the read-only question is asked.
-  --jobs N           work on N files at once (1 to 256; the default is 8 per
-                     processor, 8 to 64) when no question can be asked: with
+  --jobs N           work on N files at once (1 to 256; the default is 32 per
+                     processor, 32 to 64) when no question can be asked: with
                      --yes-to-all or --no-to-all, without a terminal on
                      standard input, and for --show and --dry-run. A cold disk
                      or a network share answers many requests at once. The
