@@ -20,6 +20,10 @@ class ReadAhead {
 public:
     static constexpr size_t kWindow = 128;
     static constexpr unsigned kThreads = 8;
+    // After this many files in a row found in memory, only every kStride-th
+    // file is looked at: a warm run pays almost nothing.
+    static constexpr size_t kWarm = 64;
+    static constexpr size_t kStride = 16;
 
     // `files` must outlive this object. Nothing is read before the first At().
     explicit ReadAhead(const std::vector<std::string>& files, size_t window = kWindow, unsigned threads = kThreads);
@@ -49,6 +53,7 @@ private:
     size_t at_ = 0;     // the run's file
     size_t next_ = 0;   // the next file to read
     size_t done_ = 0;
+    size_t inMemory_ = 0;  // files in a row found in memory already
     bool started_ = false;
     bool stop_ = false;
     std::vector<std::thread> threads_;
@@ -56,7 +61,9 @@ private:
 
 // Reads the pages of one file that tagging reads or writes, through a
 // read-only descriptor of its own; anything but a regular file is left
-// unopened or closed at once. Used by ReadAhead's threads.
-void MakeResident(const std::string& path);
+// unopened or closed at once. True when there was nothing to read: the
+// file's first and last pages were in memory already (or it is no file to
+// read). Used by ReadAhead's threads.
+bool MakeResident(const std::string& path);
 
 }  // namespace velorizer
