@@ -78,6 +78,15 @@ public:
     // The run takes the loop metadata out of the files instead of tagging them.
     void RemoveTags() { remove_ = true; }
 
+    // Tags `jobs` files at once instead of one after another: only for a run
+    // in which no question can be asked (the answers are preset, or the user
+    // interface answers without asking). Files are handed out in list order;
+    // the user interface and the observer are then called from the workers,
+    // one call at a time, and AfterFile may come out of order. A Cancel
+    // answer or a broken journal stops the handing out; the files in hand
+    // are finished. 1, the default, is the ordinary run.
+    void Jobs(unsigned jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
+
     // Chooses the loop properties anew for each file, just before it is
     // tagged: the hook gets the run's choice to change for this file, or
     // leaves the file alone. It may be called for several files at once.
@@ -95,6 +104,11 @@ public:
 private:
     // The file's own settings when a hook chose them; false when it is left alone.
     bool ChooseForFile(const std::string& path, clsAcidSettings& settings, VelorizeUi& ui) const;
+    // Tags or cleans one file; its outcome is what `ui` noted.
+    void DoFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer, int32_t& retagAnswer,
+                VelorizeUi& ui) const;
+    void RunInOrder(BatchObserver& watch, BatchResult& result, int32_t preset);
+    void RunConcurrently(BatchObserver& watch, BatchResult& result, int32_t preset);
 
     std::vector<std::string> files_;
     PanelChoice choice_;
@@ -102,6 +116,7 @@ private:
     int32_t preset_ = kAnswerNone;
     RunRecorder* recorder_ = nullptr;
     bool remove_ = false;
+    unsigned jobs_ = 1;
     FileHook perFile_;
 };
 

@@ -2,7 +2,9 @@
 // Walks a folder tree and reports every file whose name matches a wildcard: a
 // folder's own files first, then each subfolder's tree in turn, each level in
 // name order. Links to folders are followed; a folder already visited in this
-// walk is skipped, so link cycles end.
+// walk is skipped, so link cycles end. The next folders are listed ahead on a
+// few threads; the events are raised on the thread that called Go, in that
+// same order.
 
 #include <cstdint>
 #include <functional>

@@ -476,10 +476,12 @@ bool RunJournal::Append(const std::string& line, std::unique_lock<std::mutex>& l
         const int err = errno;
         lock.lock();
         syncing_ = false;
-        if (ok) {
+        // A break meanwhile (another file's line failed) cut the journal back
+        // to what was on the disk before: the lines of this sync may be gone.
+        if (ok && !broken_) {
             synced_ = upTo;
             durable_ = size;
-        } else {
+        } else if (!broken_) {
             Break(err);
         }
         syncDone_.notify_all();

@@ -62,28 +62,32 @@ struct Stops {
     size_t count = 0, firstSync = 0, lastSync = 0;
 };
 
-// Lets a traced process run to its `stopAt`-th system-call stop and kills it there.
+// Lets a traced process run to its `stopAt`-th system-call stop, counted over
+// all its threads, and kills it there.
 Stops KillAtSyscall(pid_t pid, size_t stopAt) {
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACECLONE);
     Stops stops;
-    for (long sig = 0;; sig = 0) {
-        ::ptrace(PTRACE_SYSCALL, pid, nullptr, sig);
-        if (::waitpid(pid, &status, 0) < 0 || !WIFSTOPPED(status)) return stops;
-        if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
-            if (WSTOPSIG(status) != SIGTRAP) sig = WSTOPSIG(status);  // not the one of exec
-            continue;
-        }
+    for (pid_t tid = pid;;) {
+        long sig = 0;
+        if (WIFSTOPPED(status) && WSTOPSIG(status) != (SIGTRAP | 0x80) && WSTOPSIG(status) != SIGTRAP &&
+            WSTOPSIG(status) != SIGSTOP)
+            sig = WSTOPSIG(status);  // not the stop of exec, of a new thread or of a thread's start
+        if (WIFSTOPPED(status)) ::ptrace(PTRACE_SYSCALL, tid, nullptr, sig);
+        tid = ::waitpid(-1, &status, __WALL);
+        if (tid < 0 || (tid == pid && !WIFSTOPPED(status))) return stops;
+        if (!WIFSTOPPED(status) || WSTOPSIG(status) != (SIGTRAP | 0x80)) continue;
         __ptrace_syscall_info info{};
-        if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) > 0 && info.op == PTRACE_SYSCALL_INFO_ENTRY &&
+        if (::ptrace(PTRACE_GET_SYSCALL_INFO, tid, sizeof info, &info) > 0 && info.op == PTRACE_SYSCALL_INFO_ENTRY &&
             info.entry.nr == SYS_fdatasync) {
             if (stops.firstSync == 0) stops.firstSync = stops.count + 1;
             stops.lastSync = stops.count + 1;
         }
         if (++stops.count == stopAt) {
             ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
+            while ((tid = ::waitpid(-1, &status, __WALL)) >= 0 && !(tid == pid && !WIFSTOPPED(status))) {
+            }
             return stops;
         }
     }
@@ -195,24 +199,29 @@ TEST(Journal, ARunKilledAtARandomMomentIsUndoneToTheByte) {
     std::vector<std::string> files;
     for (int i = 0; i < 100; ++i) files.push_back(dir / ("batch/" + std::to_string(i) + ".wav"));
     const Bytes original = ReadBytes(seed);
-    const auto run = [&](size_t stopAt) {
-        for (const auto& f : files) WriteBytes(f, original);
-        const std::vector<std::string> args = {"--loop", "4", dir / "batch"};
-        return KillAtSyscall(Start(args, dir / "state", dir / "killed", nullptr, RLIM_INFINITY, true), stopAt);
-    };
-    // Killed at a random system call while its journal is open, however fast
-    // the disk is: between a record and its file, between a chunk and its
-    // RIFF size. (The last sync is the end's; the two stops before it write it.)
-    const Stops full = run(SIZE_MAX);
-    ASSERT_GT(full.lastSync, full.firstSync + 1000);
-    ASSERT_EQ(Velorize({"--undo"}, dir).status, 0);
-    std::mt19937 rng(20250314);
-    for (int round = 0; round < 4; ++round) {
-        run(full.firstSync + rng() % (full.lastSync - 2 - full.firstSync));
-        EXPECT_TRUE(Contains(Velorize({"--runs"}, dir).out, "(stopped before its end)\n")) << round;
-        const Result undo = Velorize({"--undo"}, dir);
-        EXPECT_EQ(undo.status, 0) << undo.err;
-        for (const auto& f : files) ASSERT_EQ(ReadBytes(f), original) << f << " in round " << round;
+    // One file after another, and four at once (whose records share syncs).
+    for (const char* jobs : {"1", "4"}) {
+        const auto run = [&](size_t stopAt) {
+            for (const auto& f : files) WriteBytes(f, original);
+            const std::vector<std::string> args = {"--loop", "4", "--jobs", jobs, dir / "batch"};
+            return KillAtSyscall(Start(args, dir / "state", dir / "killed", nullptr, RLIM_INFINITY, true), stopAt);
+        };
+        // Killed at a random system call while its journal is open, however
+        // fast the disk is: between a record and its file, between a chunk and
+        // its RIFF size. (The last sync is the end's; the two stops before it
+        // write it.)
+        const Stops full = run(SIZE_MAX);
+        ASSERT_GT(full.lastSync, full.firstSync + 1000) << jobs;
+        ASSERT_EQ(Velorize({"--undo"}, dir).status, 0);
+        std::mt19937 rng(20250314);
+        for (int round = 0; round < 4; ++round) {
+            run(full.firstSync + rng() % (full.lastSync - 2 - full.firstSync));
+            EXPECT_TRUE(Contains(Velorize({"--runs"}, dir).out, "(stopped before its end)\n")) << round;
+            const Result undo = Velorize({"--undo"}, dir);
+            EXPECT_EQ(undo.status, 0) << undo.err;
+            for (const auto& f : files)
+                ASSERT_EQ(ReadBytes(f), original) << f << " in round " << round << " of --jobs " << jobs;
+        }
     }
 }
 
@@ -301,7 +310,8 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
     for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav"})
         small.push_back(MakeSoxWave(dir, name, 8000, 1, 8, "unsigned-integer", 0.01));
     const auto smallBefore = Snapshot(small);
-    const Result full = Velorize({"--one-shot", small[0], small[1], small[2], small[3]}, dir, nullptr, 600);
+    const Result full =
+        Velorize({"--one-shot", "--jobs", "1", small[0], small[1], small[2], small[3]}, dir, nullptr, 600);
     EXPECT_EQ(full.status, 1);
     size_t stop = 0;
     while (stop < small.size() && !Contains(full.err, "Error: Velorizer did not change the file '" + small[stop] +
@@ -313,6 +323,35 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
         EXPECT_EQ(ReadBytes(small[i]).size(), smallBefore.at(small[i]).size() + (i < stop ? 32 : 0)) << i;
     EXPECT_EQ(Velorize({"--undo"}, dir).status, 0);
     EXPECT_EQ(Snapshot(small), smallBefore);
+    std::filesystem::remove_all(state);
+
+    // Files tagged at once: each file is tagged and recorded, or left alone
+    // with the message; no file is handed out after the journal broke.
+    for (int i = 0; i < 36; ++i) {
+        small.push_back(dir / ("many-" + std::to_string(i) + ".wav"));
+        WriteBytes(small.back(), smallBefore.at(small[0]));
+    }
+    const auto manyBefore = Snapshot(small);
+    std::vector<std::string> args = {"--one-shot", "--jobs", "4"};
+    args.insert(args.end(), small.begin(), small.end());
+    const Result many = Velorize(args, dir, nullptr, 600);
+    EXPECT_EQ(many.status, 1);
+    EXPECT_TRUE(many.err.ends_with("Operation cancelled.\n")) << many.err;
+    size_t tagged = 0, left = 0;
+    for (const auto& f : small) {
+        const bool isTagged = ReadBytes(f).size() == manyBefore.at(f).size() + 32;
+        tagged += isTagged;
+        if (Contains(many.err, "Error: Velorizer did not change the file '" + f +
+                                   "': the journal of this run could not be written (disk full).\n")) {
+            EXPECT_FALSE(isTagged) << f;
+            EXPECT_EQ(ReadBytes(f), manyBefore.at(f)) << f;
+            ++left;
+        }
+    }
+    EXPECT_GE(left, 1u) << many.err;
+    EXPECT_LT(tagged + left, small.size()) << "files were handed out after the journal broke";
+    EXPECT_EQ(Velorize({"--undo"}, dir).status, tagged > 0 ? 0 : 1);
+    for (const auto& f : small) EXPECT_TRUE(ReadBytes(f) == manyBefore.at(f)) << f << " is not as it was";
     std::filesystem::remove_all(state);
 
     // Private to the user, pruned to the last 100 runs, none without changes.
@@ -338,4 +377,98 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
     EXPECT_EQ(Velorize({"--loop", "2", "--yes-to-all", "--no-journal", f}, dir).status, 0);
     EXPECT_EQ(Velorize({"--loop", "3", "--yes-to-all", f}, dir, "off").status, 0);
     EXPECT_EQ(RunIds(dir), ids);
+}
+
+TEST(Journal, FilesTaggedAtOnceEndAsOneAtATimeLeavesThemAndAreUndone) {
+    TempDir dir;
+    // The same tree twice: sox files of several formats, copied, and the odd
+    // ones a library holds.
+    const std::string seedA = MakeSoxWave(dir, "seed-a.wav", 44100, 2, 16, "signed-integer", 0.05);
+    const std::string seedB = MakeSoxWave(dir, "seed-b.wav", 22050, 1, 8, "unsigned-integer", 0.03);
+    const std::string seedC = MakeSoxWave(dir, "seed-c.wav", 48000, 2, 24, "signed-integer", 0.02);
+    const auto build = [&](const std::string& top) {
+        for (int i = 0; i < 240; ++i) {
+            const std::string folder = top + "/pack" + std::to_string(i % 7) + (i % 3 ? "/sub" : "");
+            std::filesystem::create_directories(folder);
+            std::filesystem::copy_file(i % 3 == 0 ? seedA : i % 3 == 1 ? seedB : seedC,
+                                       folder + "/loop" + std::to_string(i) + ".wav");
+        }
+        WriteBytes(top + "/pack0/not-a-wave.wav", Bytes(64, 'x'));
+        Bytes junk = ReadBytes(seedA);
+        junk.insert(junk.end(), {'T', 'A', 'G'});
+        WriteBytes(top + "/pack1/junk-behind.wav", junk);
+        WriteBytes(top + "/pack2/bell\x1b[2K\x07.wav", Bytes(30, 0));
+        std::filesystem::copy_file(seedC, top + "/pack3/read-only.wav");
+        ::chmod((top + "/pack3/read-only.wav").c_str(), 0444);
+        ::mkfifo((top + "/pack4/fifo.wav").c_str(), 0644);
+    };
+    const std::string one = dir / "one", many = dir / "many";
+    build(one);
+    build(many);
+    // A file tagged before: asked about, so answered by --yes-to-all.
+    ASSERT_EQ(Velorize({"--one-shot", "--jobs", "1", one + "/pack5/loop12.wav", many + "/pack5/loop12.wav"}, dir).status,
+              0);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(one))
+        if (!e.is_directory()) names.push_back(e.path().string().substr(one.size()));
+    ASSERT_GT(names.size(), 240u);
+    std::map<std::string, Bytes> before;
+    for (const auto& n : names)
+        if (n.find("fifo") == std::string::npos) before[n] = ReadBytes(many + n);
+
+    // The same report in --show and --dry-run, line for line, one file or several at once.
+    for (const char* what : {"--show", "--dry-run"}) {
+        for (const char* format : {"text", "json"}) {
+            if (std::string(what) == "--dry-run" && std::string(format) == "json") continue;
+            std::vector<std::string> args = {what, "--jobs", "1", one};
+            if (std::string(what) == "--show") args.insert(args.begin() + 1, {"--format", format});
+            else args.insert(args.begin() + 1, {"--loop", "4"});
+            const Result sequential = Velorize(args, dir);
+            args[args.size() - 2] = "4";
+            const Result concurrent = Velorize(args, dir);
+            EXPECT_EQ(concurrent.status, sequential.status) << what;
+            EXPECT_EQ(concurrent.out, sequential.out) << what << " " << format;
+            EXPECT_EQ(concurrent.err, sequential.err) << what << " " << format;
+            EXPECT_GT(std::count(sequential.out.begin(), sequential.out.end(), '\n'), 240) << what;
+        }
+    }
+
+    const auto tag = [&](const std::string& top, const char* jobs) {
+        Result r = Velorize({"--loop", "4", "--root", "C", "--yes-to-all", "--jobs", jobs, top}, dir);
+        // Each message names its file; their order is the order the files were done in.
+        std::vector<std::string> lines;
+        for (size_t at = 0; at < r.err.size(); at = r.err.find('\n', at) + 1) {
+            std::string line = r.err.substr(at, r.err.find('\n', at) - at);
+            if (const size_t p = line.find(top); p != std::string::npos) line.replace(p, top.size(), "TOP");
+            lines.push_back(line);
+        }
+        EXPECT_EQ(lines.back(), "Operation completed.") << jobs;
+        std::sort(lines.begin(), lines.end());
+        return std::make_pair(r.status, lines);
+    };
+    const auto sequential = tag(one, "1");
+    const auto concurrent = tag(many, "4");
+    EXPECT_EQ(concurrent.first, 1) << "files were left alone";
+    EXPECT_EQ(concurrent.first, sequential.first);
+    EXPECT_EQ(concurrent.second, sequential.second);
+    EXPECT_EQ(sequential.second.size(), 5u) << "the text, the junk, the FIFO, the bell's name, and the end";
+    EXPECT_TRUE(std::any_of(sequential.second.begin(), sequential.second.end(), [](const std::string& l) {
+        return Contains(l, "TOP/pack2/bell\\x1b[2K\\x07.wav");
+    })) << "a control byte in a name is escaped, the line whole";
+    size_t changed = 0;
+    for (const auto& n : names) {
+        if (n.find("fifo") != std::string::npos) continue;
+        EXPECT_TRUE(ReadBytes(one + n) == ReadBytes(many + n)) << n << " differs";
+        struct stat a {}, b {};
+        ::stat((one + n).c_str(), &a);
+        ::stat((many + n).c_str(), &b);
+        EXPECT_EQ(a.st_mode, b.st_mode) << n;
+        changed += ReadBytes(many + n) != before.at(n);
+    }
+    EXPECT_EQ(changed, names.size() - 4) << "all but the FIFO, the text, the bell and the junk";
+
+    // The last run is the concurrent one: undone to the byte.
+    const Result undo = Velorize({"--undo", "--yes-to-all"}, dir);
+    EXPECT_EQ(undo.status, 0) << undo.err;
+    for (const auto& [n, bytes] : before) EXPECT_TRUE(ReadBytes(many + n) == bytes) << n << " not restored";
 }

@@ -48,6 +48,20 @@ CliRun Velorize(const std::string& args, const TempDir& dir) {
     return r;
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Messages of files tagged at once come as each file is done.
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines = Lines(text);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 std::string Tone(const TempDir& dir, const std::string& name) {
     return MakeSoxWave(dir, name, 44100, 2, 16, "signed-integer", 2.0);
 }
@@ -162,8 +176,12 @@ TEST(VelorizeCli, UsageErrorsExitTwoAndWriteNothing) {
                                    "--loop 4 --root H", "--one-shot --loop 4", "--show --one-shot",
                                    "--yes-to-all --no-to-all --one-shot", "--bogus --one-shot", "--loop-at 0",
                                    "--loop-at inf", "--loop-at Name", "--loop 4 --loop-at 96", "--show --dry-run",
-                                   "--format json", "--show --format xml"}) {
-        const std::string paths = args == "--loop 4" ? "" : " " + Quote(f);
+                                   "--format json", "--show --format xml", "--one-shot --jobs 0",
+                                   "--one-shot --jobs -1", "--one-shot --jobs x", "--one-shot --jobs 257",
+                                   "--one-shot --jobs 4.5", "--show --jobs", "--runs --jobs 2",
+                                   "--undo --jobs 2"}) {
+        const bool pathless = args == "--loop 4" || args.starts_with("--runs") || args.starts_with("--undo");
+        const std::string paths = pathless ? "" : " " + Quote(f);
         CliRun r = Velorize(args + paths, dir);
         EXPECT_EQ(r.status, 2) << "args: " << args;
         EXPECT_NE(r.err.find("Usage: velorize"), std::string::npos) << args;
@@ -226,13 +244,6 @@ std::string Frames(const TempDir& dir, const std::string& name, int frames) {
     return dir / name;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 }  // namespace
 
 TEST(VelorizeCli, BeatsFromATempoAndTheRootFromTheNameAsTheDryRunForetold) {
@@ -261,9 +272,11 @@ TEST(VelorizeCli, BeatsFromATempoAndTheRootFromTheNameAsTheDryRunForetold) {
 
     CliRun run = Velorize(args, dir);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "velorize: skipped '" + late + "': it is no loop at 100 bpm: 4 beats would make it "
-                       "97.99918 bpm\nvelorize: skipped '" + kick + "': its name gives no tempo\nvelorize: '" +
-                           pad + "': its name gives no key, so it gets no root note\nOperation completed.\n");
+    EXPECT_EQ(SortedLines(run.err),
+              SortedLines("velorize: skipped '" + late + "': it is no loop at 100 bpm: 4 beats would make it "
+                          "97.99918 bpm\nvelorize: skipped '" + kick + "': its name gives no tempo\nvelorize: '" +
+                          pad + "': its name gives no key, so it gets no root note\nOperation completed.\n"));
+    EXPECT_TRUE(run.err.ends_with("\nOperation completed.\n")) << run.err;
     const SndInfo tagged = ReadWithSndfile(inTime);
     EXPECT_EQ(tagged.numBeats, 4);
     EXPECT_EQ(tagged.bpm, static_cast<float>(4 * 60 * 8000 / 19591.0));

@@ -2,8 +2,13 @@
 #include "TestSupport.h"
 #include "Vexlor.h"
 
+#include <algorithm>
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <random>
+#include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,7 +30,104 @@ std::vector<std::string> Walk(const std::string& folder, const std::string& wild
     return found;
 }
 
+// The walk as it would be done plainly, one folder after another: a folder's
+// files, then its subfolders, each in name order (letters without case, then
+// bytes); a folder met again is skipped, and reported when it holds the walk.
+void ReferenceWalk(const std::string& path, std::set<std::pair<dev_t, ino_t>>& visited,
+                   std::vector<std::pair<dev_t, ino_t>>& inside, std::vector<std::string>& out) {
+    DIR* d = ::opendir(path.c_str());
+    if (!d) return out.push_back("error " + path);
+    struct stat self {};
+    ::fstat(::dirfd(d), &self);
+    const std::pair<dev_t, ino_t> id{self.st_dev, self.st_ino};
+    if (!visited.insert(id).second) {
+        ::closedir(d);
+        if (std::find(inside.begin(), inside.end(), id) != inside.end()) out.push_back("error " + path);
+        return;
+    }
+    std::vector<std::string> files, folders;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (::stat((path + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) folders.push_back(name);
+        else if (lower.ends_with(".wav")) files.push_back(name);
+    }
+    ::closedir(d);
+    const auto byName = [](const std::string& a, const std::string& b) {
+        std::string la = a, lb = b;
+        for (auto* s : {&la, &lb})
+            std::transform(s->begin(), s->end(), s->begin(), [](unsigned char c) { return std::tolower(c); });
+        return la != lb ? la < lb : a < b;
+    };
+    std::sort(files.begin(), files.end(), byName);
+    std::sort(folders.begin(), folders.end(), byName);
+    for (const auto& f : files) out.push_back("file " + path + "/" + f);
+    inside.push_back(id);
+    for (const auto& f : folders) ReferenceWalk(path + "/" + f, visited, inside, out);
+    inside.pop_back();
+}
+
 }  // namespace
+
+TEST(EnumFolders, AWideDeepTreeWithCyclesAndALockedFolderComesInThePlainWalksOrder) {
+    TempDir dir;
+    const fs::path r = dir.path() / "tree";
+    std::mt19937 rng(7);
+    const std::string letters = "abcXYZ019_-. ";
+    const auto name = [&] {
+        std::string n;
+        for (size_t i = 0, len = 1 + rng() % 6; i < len; ++i) n += letters[rng() % letters.size()];
+        return n;
+    };
+    // Hundreds of folders, some deep, with files whose names differ only in case.
+    std::vector<fs::path> folders{r};
+    for (int i = 0; i < 400; ++i) {
+        const fs::path parent = folders[rng() % std::min<size_t>(folders.size(), i % 3 == 0 ? 4 : folders.size())];
+        folders.push_back(parent / ("d" + name()));
+        fs::create_directories(folders.back());
+    }
+    for (int i = 0; i < 1200; ++i) {
+        const std::string n = name();
+        Touch(folders[rng() % folders.size()] / (n + (i % 3 == 0 ? ".WAV" : i % 3 == 1 ? ".wav" : ".txt")));
+    }
+    fs::create_directory_symlink(r, folders[200] / "loop");              // back to the top
+    fs::create_directory_symlink(folders[10], folders[300] / "again");   // a folder walked elsewhere
+    fs::create_directory_symlink(r / "nowhere", folders[50] / "dangling");
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(folders[120].c_str(), 0);  // can't be listed by an ordinary user
+
+    int status = -1;
+    const std::string out = RunInChild(
+        [&](std::string& all) {
+            std::vector<std::string> walked, plain;
+            EnumFolders walker;
+            const auto caller = std::this_thread::get_id();
+            walker.File = [&](const std::string& p) {
+                walked.push_back(std::this_thread::get_id() == caller ? "file " + p : "elsewhere " + p);
+            };
+            walker.FolderError = [&](const std::string& folder, const std::string&) {
+                walked.push_back("error " + folder);
+            };
+            walker.Go(r.string(), "*.wav");
+            std::set<std::pair<dev_t, ino_t>> visited;
+            std::vector<std::pair<dev_t, ino_t>> inside;
+            ReferenceWalk(r.string(), visited, inside, plain);
+            all = walked == plain ? "same " + std::to_string(walked.size()) : "differ";
+            for (size_t i = 0; all == "differ" && i < std::max(walked.size(), plain.size()); ++i) {
+                const std::string a = i < walked.size() ? walked[i] : "-", b = i < plain.size() ? plain[i] : "-";
+                if (a != b) all += "\nat " + std::to_string(i) + ": " + a + " | " + b;
+                if (a != b) break;
+            }
+        },
+        true, &status);
+    ::chmod(folders[120].c_str(), 0755);
+    ASSERT_EQ(status, 0);
+    EXPECT_TRUE(out.starts_with("same ")) << out;
+    EXPECT_GT(std::stoul(out.substr(5)), 700u) << "most of the files, two errors";
+}
 
 TEST(EnumFolders, OwnFilesFirstThenEachSubfolderInNameOrder) {
     TempDir dir;

@@ -1,5 +1,6 @@
 #include "Inspection.h"
 
+#include "InOrder.h"
 #include "Inspect.h"
 #include "Texts.h"
 
@@ -101,45 +102,64 @@ std::string CsvLine(const std::vector<Field>& fields, bool header) {
 
 }  // namespace
 
-int ShowAsData(const std::vector<std::string>& files, DataFormat format) {
+int ShowAsData(const std::vector<std::string>& files, DataFormat format, unsigned jobs) {
     int status = 0;
     // The header row even without files, so that a script always finds its columns.
     if (format == DataFormat::Csv) std::cout << CsvLine(FieldsOf("", Inspection{}), true);
-    for (const std::string& path : files) {
-        const Inspection in = Inspect(path);
-        if (!in.unreadable.empty()) {
-            Say("velorize: can't read '" + path + "': " + in.unreadable);
-            status = 1;
-        }
-        const std::vector<Field> fields = FieldsOf(path, in);
-        std::cout << (format == DataFormat::Json ? JsonLine(fields) : CsvLine(fields, false));
-    }
+    InOrder<Printed>(
+        files.size(), jobs,
+        [&](size_t i) {
+            const std::string& path = files[i];
+            const Inspection in = Inspect(path);
+            Printed p;
+            if (!in.unreadable.empty()) {
+                p.error = "velorize: can't read '" + path + "': " + in.unreadable;
+                p.failed = true;
+            }
+            const std::vector<Field> fields = FieldsOf(path, in);
+            p.out = format == DataFormat::Json ? JsonLine(fields) : CsvLine(fields, false);
+            return p;
+        },
+        [&](size_t, Printed& p) { status = Print(p) ? status : 1; });
     return status;
 }
 
-int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules) {
+int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules,
+           unsigned jobs) {
     if (files.empty()) Say("No files were found in the specified directory.");
     int status = 0;
-    for (const std::string& path : files) {
-        const Inspection in = Inspect(path);
-        PanelChoice own = choice;
-        const FileDecision decided = DecideForFile(path, in, rules, own);
-        const std::string leftAlone = decided.skip ? decided.note : in.refusal;
-        std::cout << Escaped(path) << ": ";
-        if (!leftAlone.empty()) {
-            std::cout << "would be left alone: " << leftAlone << "\n";
-            status = 1;
-            continue;
-        }
-        clsAcidSettings settings;
-        FillSettings(settings, own);
-        // The tempo tagging derives for a loop from the file it finds.
-        if (settings.Mode() == kModeLoop || settings.Mode() == kModeLoopRoot)
-            settings.Tempo(in.LoopTempoFor(settings.LoopBeats()));
-        std::cout << (in.bodies.empty() ? "would write " : "would overwrite its acid chunk with ")
-                  << Describe(settings.Contents()) << (decided.note.empty() ? "" : "; " + decided.note) << "\n";
-    }
+    InOrder<Printed>(
+        files.size(), jobs,
+        [&](size_t i) {
+            const std::string& path = files[i];
+            const Inspection in = Inspect(path);
+            PanelChoice own = choice;
+            const FileDecision decided = DecideForFile(path, in, rules, own);
+            const std::string leftAlone = decided.skip ? decided.note : in.refusal;
+            Printed p;
+            p.out = Escaped(path) + ": ";
+            if (!leftAlone.empty()) {
+                p.out += "would be left alone: " + leftAlone + "\n";
+                p.failed = true;
+                return p;
+            }
+            clsAcidSettings settings;
+            FillSettings(settings, own);
+            // The tempo tagging derives for a loop from the file it finds.
+            if (settings.Mode() == kModeLoop || settings.Mode() == kModeLoopRoot)
+                settings.Tempo(in.LoopTempoFor(settings.LoopBeats()));
+            p.out += (in.bodies.empty() ? "would write " : "would overwrite its acid chunk with ") +
+                     Describe(settings.Contents()) + (decided.note.empty() ? "" : "; " + decided.note) + "\n";
+            return p;
+        },
+        [&](size_t, Printed& p) { status = Print(p) ? status : 1; });
     return status;
+}
+
+bool Print(const Printed& p) {
+    if (!p.error.empty()) Say(p.error);
+    std::cout << p.out;
+    return !p.failed;
 }
 
 BatchRun::FileHook FileHook(const PerFileRules& rules) {

@@ -2,8 +2,11 @@
 
 #include "PerFile.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <iostream>
+#include <mutex>
+#include <unistd.h>
 
 namespace velorizer::cli {
 
@@ -44,7 +47,19 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
-void Say(const std::string& text) { std::cerr << Escaped(text) << "\n"; }
+void Say(const std::string& text) {
+    // One write a line: lines of files tagged at once never run into each other.
+    static std::mutex mutex;
+    const std::string line = Escaped(text) + "\n";
+    const std::lock_guard<std::mutex> lock(mutex);
+    std::cerr.flush();
+    for (size_t done = 0; done < line.size();) {
+        const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+}
 
 const char* KindName(int32_t mode) {
     if (mode & kFlagDiskBased) return (mode & kFlagOneShot) ? "disk-based, no tempo" : "disk-based";

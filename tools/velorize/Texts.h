@@ -14,7 +14,7 @@ namespace velorizer::cli {
 // is doubled, so that an escape can't be forged either.
 std::string Escaped(const std::string& text);
 
-// One line on standard error.
+// One line on standard error, in one write.
 void Say(const std::string& text);
 
 // What the loop type (mode) of an acid chunk means: "one-shot", "loop",

@@ -4,6 +4,7 @@
 #include "AppInfo.h"
 #include "BatchRun.h"
 #include "EnumFolders.h"
+#include "InOrder.h"
 #include "Inspect.h"
 #include "Inspection.h"
 #include "PanelChoice.h"
@@ -28,6 +29,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -38,11 +40,23 @@ namespace {
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3 };
 
+constexpr int32_t kMaxJobs = 256;
+
+// Files worked on at once by default. A cold disk (or a network share) serves
+// many requests at once, far more than there are processors, and the more
+// files are in hand, the more changes one journal sync covers: a multiple of
+// the processors, capped.
+unsigned DefaultJobs() {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::clamp(cores * 32, 32u, 64u);
+}
+
 const char* const kUsage =
     "Usage: velorize [--one-shot | --loop BEATS | --loop-at BPM|name | --disk-based [--tempo BPM]]\n"
-    "                [--root NOTE|name] [--yes-to-all | --no-to-all] [--dry-run] [--no-journal] PATH...\n"
-    "       velorize --show [--format text|json|csv] PATH...\n"
-    "       velorize --remove [--yes-to-all | --no-to-all] [--no-journal] PATH...\n"
+    "                [--root NOTE|name] [--yes-to-all | --no-to-all] [--dry-run] [--no-journal]\n"
+    "                [--jobs N] PATH...\n"
+    "       velorize --show [--format text|json|csv] [--jobs N] PATH...\n"
+    "       velorize --remove [--yes-to-all | --no-to-all] [--no-journal] [--jobs N] PATH...\n"
     "       velorize --runs | --undo [RUN] [--yes-to-all | --no-to-all]\n";
 
 void PrintHelp() {
@@ -115,6 +129,15 @@ Other options:
                      off and the RIFF size lowered (the exact inverse of an
                      append), one elsewhere is renamed JUNK in place. Only
                      the read-only question is asked.
+  --jobs N           work on N files at once (1 to 256; the default is 32 per
+                     processor, 32 to 64) when no question can be asked: with
+                     --yes-to-all or --no-to-all, without a terminal on
+                     standard input, and for --show and --dry-run. A cold disk
+                     or a network share answers many requests at once. The
+                     messages of a run come as its files finish, each on a
+                     line of its own; --show and --dry-run print in the order
+                     of the files. Where a question may be asked, the files
+                     go one at a time. --jobs 1: always one at a time
   --help             this text
 
 Journal and undo:
@@ -167,6 +190,7 @@ struct Options {
     bool undo = false;
     std::string undoRun;  // empty: the last run
     bool journal = true;
+    unsigned jobs = 0;  // 0: DefaultJobs()
     std::vector<std::string> paths;
 };
 
@@ -278,6 +302,13 @@ Options ParseArguments(int argc, char** argv) {
             if (i + 1 < argc && argv[i + 1][0] != '-') o.undoRun = argv[++i];
         } else if (a == "--no-journal") {
             o.journal = false;
+        } else if (a == "--jobs") {
+            const std::string v = value("a number of files");
+            int32_t jobs = 0;
+            if (!ParseInt(v, jobs) || jobs < 1 || jobs > kMaxJobs)
+                UsageError("--jobs takes a number of files from 1 to " + std::to_string(kMaxJobs) + ", not '" + v +
+                           "'");
+            o.jobs = static_cast<unsigned>(jobs);
         } else {
             UsageError("unknown option " + a);
         }
@@ -287,6 +318,7 @@ Options ParseArguments(int argc, char** argv) {
     if ((o.runs || o.undo) && (!o.paths.empty() || properties || !o.journal || o.dryRun || formatGiven))
         UsageError(std::string(o.runs ? "--runs" : "--undo") + " takes no PATH and no loop properties");
     if (o.runs && answersGiven) UsageError("--runs takes no answers");
+    if ((o.runs || o.undo) && o.jobs) UsageError("--jobs goes with tagging, --remove, --show and --dry-run");
     if (o.runs || o.undo) return o;
     if (o.remove && (properties || o.dryRun)) UsageError("--remove takes no loop properties");
     if ((o.show || o.dryRun) && !o.journal) UsageError("--no-journal goes with what writes: tagging and --remove");
@@ -425,23 +457,28 @@ private:
     int question_ = -1;
 };
 
-int Show(const std::vector<std::string>& files) {
+int Show(const std::vector<std::string>& files, unsigned jobs) {
     int status = kExitOk;
-    for (const auto& path : files) {
-        std::vector<clsAcidSettings::Body> bodies;
-        std::string error;
-        const bool ok = ReadAcidChunks(path, bodies, error);
-        if (!ok) {
-            Say("velorize: can't read '" + path + "': " + error);
-            status = kExitFailed;
-            continue;
-        }
-        const std::string name = Escaped(path);
-        if (bodies.empty()) std::cout << name << ": no acid chunk\n";
-        for (size_t i = 0; i < bodies.size(); ++i)
-            std::cout << name << ": " << (bodies.size() > 1 ? "chunk " + std::to_string(i + 1) + ": " : "")
-                      << Describe(bodies[i]) << "\n";
-    }
+    InOrder<Printed>(
+        files.size(), jobs,
+        [&](size_t f) {
+            const std::string& path = files[f];
+            std::vector<clsAcidSettings::Body> bodies;
+            std::string error;
+            Printed p;
+            if (!ReadAcidChunks(path, bodies, error)) {
+                p.error = "velorize: can't read '" + path + "': " + error;
+                p.failed = true;
+                return p;
+            }
+            const std::string name = Escaped(path);
+            if (bodies.empty()) p.out = name + ": no acid chunk\n";
+            for (size_t i = 0; i < bodies.size(); ++i)
+                p.out += name + ": " + (bodies.size() > 1 ? "chunk " + std::to_string(i + 1) + ": " : "") +
+                         Describe(bodies[i]) + "\n";
+            return p;
+        },
+        [&](size_t, Printed& p) { status = Print(p) ? status : kExitFailed; });
     return status;
 }
 
@@ -479,8 +516,9 @@ int main(int argc, char** argv) {
     }
     bool failed = false;
     const std::vector<std::string> files = CollectFiles(o.paths, failed);
+    const unsigned jobs = o.jobs ? o.jobs : DefaultJobs();
     if (o.show) {
-        const int status = o.format ? ShowAsData(files, *o.format) : Show(files);
+        const int status = o.format ? ShowAsData(files, *o.format, jobs) : Show(files, jobs);
         return failed ? kExitFailed : status;
     }
     PanelChoice choice;
@@ -491,7 +529,7 @@ int main(int argc, char** argv) {
     choice.tempoChecked = o.tempoMilli.has_value();
     choice.tempoMilli = o.tempoMilli.value_or(120000);
     if (o.dryRun) {
-        const int status = DryRun(files, choice, o.rules);
+        const int status = DryRun(files, choice, o.rules, jobs);
         return failed ? kExitFailed : status;
     }
     TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
@@ -506,6 +544,9 @@ int main(int argc, char** argv) {
         run.Record(journal.get());
     }
     if (o.remove) run.RemoveTags();
+    // Questions come one at a time, each about the file in hand.
+    const bool mayAsk = o.presetAnswer == kAnswerNone && ::isatty(STDIN_FILENO);
+    if (!mayAsk) run.Jobs(jobs);
     const BatchResult result = run.Run(&ui);
     if (result.journalFailed) return kExitFailed;
     if (result.cancelled) return kExitCancelled;
