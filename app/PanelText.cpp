@@ -13,7 +13,8 @@ namespace panel {
 double LeadingNumber(const QString& text) {
     std::string s;
     for (QChar c : text)
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') s += c.unicode() < 128 ? static_cast<char>(c.unicode()) : '?';
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            s += c.unicode() < 128 ? static_cast<char>(c.unicode()) : '?';
     size_t i = 0;
     std::string number;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) number += s[i++];

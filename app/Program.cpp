@@ -38,7 +38,8 @@ void SetUpApplication(QApplication& app) {
     InitResources();
     app.setApplicationName(QString::fromUtf8(vb::AppInfo::Title));
     app.setOrganizationName(QString::fromUtf8(vb::AppInfo::CompanyName));
-    app.setApplicationVersion(QString("%1.%2.0.%3").arg(vb::AppInfo::Major()).arg(vb::AppInfo::Minor()).arg(vb::AppInfo::Revision()));
+    app.setApplicationVersion(
+        QString("%1.%2.0.%3").arg(vb::AppInfo::Major()).arg(vb::AppInfo::Minor()).arg(vb::AppInfo::Revision()));
     app.setWindowIcon(ProgramImage("velorizer"));
     // Desktops find the program's entry, and with it its icon, by this name.
     app.setDesktopFileName(kDesktopEntry);

@@ -84,8 +84,10 @@ void UpDown::resizeEvent(QResizeEvent*) {
 
 void UpDown::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-        case Qt::Key_Up: case Qt::Key_Right: stepUp(); break;
-        case Qt::Key_Down: case Qt::Key_Left: stepDown(); break;
+        case Qt::Key_Up:
+        case Qt::Key_Right: stepUp(); break;
+        case Qt::Key_Down:
+        case Qt::Key_Left: stepDown(); break;
         default: QWidget::keyPressEvent(event); break;
     }
 }

@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
-namespace Ui { class frmConfirmReadOnly; }
+namespace Ui {
+class frmConfirmReadOnly;
+}
 class QLabel;
 class QPushButton;
 

@@ -72,7 +72,8 @@ void frmMain1::SetEndProgram(std::function<void()> end) { EndProgram() = std::mo
 frmMain1::frmMain1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      ui_(new Ui::frmMain1), working_(new frmWorking) {
+      ui_(new Ui::frmMain1),
+      working_(new frmWorking) {
     velorizer::InitResources();
     ui_->setupUi(this);
     setWindowIcon(velorizer::ProgramImage("velorizer"));
@@ -174,7 +175,8 @@ void frmMain1::RefreshForm() {
 void frmMain1::cmdHelp_Click() {
     vx::Proc(kModule, "Sub cmdHelp_Click", [&] {
         // Opened by the desktop without waiting; whatever goes wrong is its to tell.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(vb::AppInfo::Path() + "/help.htm"))));
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(vb::AppInfo::Path() + "/help.htm"))));
     });
 }
 
@@ -455,7 +457,8 @@ void frmMain1::lvwFiles_KeyDown(int key, Qt::KeyboardModifiers shift) {
             const QRect view = list->viewport()->rect();
             const QRect row = list->visualRect(list->currentIndex());
             QPoint at = view.topLeft();
-            if (row.isValid() && view.intersects(row)) at = QPoint(std::clamp(row.left() + 16, 0, view.right()), row.bottom());
+            if (row.isValid() && view.intersects(row))
+                at = QPoint(std::clamp(row.left() + 16, 0, view.right()), row.bottom());
             PopUpFilesMenu(list->viewport()->mapToGlobal(at));
         }
     });

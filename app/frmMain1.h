@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace Ui { class frmMain1; }
+namespace Ui {
+class frmMain1;
+}
 namespace velorizer {
 class EnumFolders;
 struct PanelChoice;

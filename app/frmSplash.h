@@ -5,7 +5,9 @@
 #include <QWidget>
 #include <memory>
 
-namespace Ui { class frmSplash; }
+namespace Ui {
+class frmSplash;
+}
 class QTimer;
 
 class frmSplash : public QWidget {

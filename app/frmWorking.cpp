@@ -24,7 +24,9 @@ void frmWorking::RunStarting(size_t count) {
 }
 
 // The bar shows the file being tagged.
-void frmWorking::BeforeFile(size_t number, const std::string&) { ui_->ProgressBar1->setValue(static_cast<int>(number)); }
+void frmWorking::BeforeFile(size_t number, const std::string&) {
+    ui_->ProgressBar1->setValue(static_cast<int>(number));
+}
 
 // Pending events are let through after each file, so that this window
 // repaints; not after a Cancel, which ends the run at once.

@@ -8,7 +8,9 @@
 #include <QWidget>
 #include <memory>
 
-namespace Ui { class frmWorking; }
+namespace Ui {
+class frmWorking;
+}
 class QProgressBar;
 
 class frmWorking : public QWidget, public velorizer::BatchObserver {

@@ -14,8 +14,7 @@ std::string& ProjectSourceStorage() {
 }
 }  // namespace
 
-RunTimeError::RunTimeError(int32_t number, std::string description, std::string source,
-                           SourceLocation where)
+RunTimeError::RunTimeError(int32_t number, std::string description, std::string source, SourceLocation where)
     : number_(number),
       source_(source.empty() ? ProjectSource() : std::move(source)),
       description_(description.empty() ? StandardErrorText(number) : std::move(description)),

@@ -71,7 +71,10 @@ public:
     const std::string& HelpFile() const noexcept { return helpFile_; }
     int32_t HelpContext() const noexcept { return helpContext_; }
 
-    RunTimeError& WithLine(int32_t line) noexcept { line_ = line; return *this; }
+    RunTimeError& WithLine(int32_t line) noexcept {
+        line_ = line;
+        return *this;
+    }
     RunTimeError& WithHelp(std::string file, int32_t context) {
         helpFile_ = std::move(file);
         helpContext_ = context;
@@ -98,8 +101,7 @@ std::string StandardErrorText(int32_t number);
 int32_t ErrorNumberFromErrno(int err) noexcept;
 
 // A run-time error for errno, raised at the caller's line.
-RunTimeError ErrnoError(int err, std::string source = {},
-                        SourceLocation where = SourceLocation::current());
+RunTimeError ErrnoError(int err, std::string source = {}, SourceLocation where = SourceLocation::current());
 
 // Converts whatever a catch(...) caught into a run-time error. Run-time errors
 // pass unchanged; any other exception becomes error 440 (7 for bad_alloc) with

@@ -25,7 +25,7 @@ struct Inspection {
     // behind it (which the next tagging takes in).
     int acidChunks = 0;
     std::vector<clsAcidSettings::Body> bodies;  // the 24-byte ones, when readable
-    bool hasFormat = false;  // a "fmt " chunk of 16 bytes or more
+    bool hasFormat = false;                     // a "fmt " chunk of 16 bytes or more
     WaveFormat format;
     bool hasData = false;  // a "data" chunk behind it
     uint32_t dataSize = 0;
@@ -36,9 +36,7 @@ struct Inspection {
         return frames > 0 && format.samplesPerSec > 0 ? static_cast<double>(frames) / format.samplesPerSec : 0.0;
     }
     // The tempo tagging would write for a loop of `beats` beats.
-    float LoopTempoFor(int32_t beats) const {
-        return hasData ? LoopTempo(beats, format, dataSize) : kDefaultTempo;
-    }
+    float LoopTempoFor(int32_t beats) const { return hasData ? LoopTempo(beats, format, dataSize) : kDefaultTempo; }
 };
 
 Inspection Inspect(const std::string& path);

@@ -50,18 +50,18 @@ Plan PlanRemoval(TargetFile& f, VelorizeUi& ui, FileChange& change) {
     }
     // Last, the RIFF size: lowered when the cut was inside the form, else only checked.
     const bool inside = behind < 0 && change.lengthAfter < fileSize;
-    change.patches.push_back({4, Word32(table.form.cksize),
-                              Word32(inside ? static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter))
-                                          : table.form.cksize)});
+    change.patches.push_back(
+        {4, Word32(table.form.cksize),
+         Word32(inside ? static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter)) : table.form.cksize)});
     change.tail.resize(static_cast<size_t>(fileSize - change.lengthAfter));
     h.Seek(change.lengthAfter, mmio::kSeekSet);
     const auto tailSize = static_cast<int64_t>(change.tail.size());
-    if (tailSize > 0 && h.Read(change.tail.data(), tailSize) != tailSize) throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
+    if (tailSize > 0 && h.Read(change.tail.data(), tailSize) != tailSize)
+        throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
     return Plan::Change;
 }
 
-void Remove(TargetFile& f, const std::string& path, int32_t& readOnlyAnswer, VelorizeUi& ui,
-            ChangeRecorder* recorder) {
+void Remove(TargetFile& f, const std::string& path, int32_t& readOnlyAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
     if (!f.Open(path, ui)) return;
     FileChange change;
     if (PlanRemoval(f, ui, change) != Plan::Change) return;

@@ -22,8 +22,8 @@ constexpr int64_t RiffSizeOf(int64_t fileLength) { return fileLength - kChunkHea
 
 struct ChunkEntry {
     FOURCC id = 0;
-    uint32_t size = 0;        // as declared
-    int64_t dataOffset = 0;   // its first data byte
+    uint32_t size = 0;       // as declared
+    int64_t dataOffset = 0;  // its first data byte
     int64_t DataEnd() const { return dataOffset + size; }
 };
 

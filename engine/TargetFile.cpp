@@ -170,10 +170,8 @@ void ChangeFile(const std::string& path, VelorizeUi& ui, const std::function<voi
         if (f.HasHandle() && closeFailed())
             mayHaveChanged(LowerFirst(e.Description()) + ", and closing it failed (" +
                            ErrnoText(f.Handle().LastErrno()) + ")");
-        else if (e.Number() == kVelorizeError)
-            ui.MsgBox(e.Description(), vbCritical, kErrorCaption);
-        else
-            Refuse(ui, path, LowerFirst(e.Description()));
+        else if (e.Number() == kVelorizeError) ui.MsgBox(e.Description(), vbCritical, kErrorCaption);
+        else Refuse(ui, path, LowerFirst(e.Description()));
     }
     f.Close();
     if (!f.RestoreMode())

@@ -77,9 +77,9 @@ void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int3
         change.lengthBefore = change.lengthAfter = fileSize;
         // The RIFF size: raised over the chunk an interrupted run left, or
         // only checked when the change is undone.
-        change.patches.push_back({4, Word32(table.form.cksize),
-                                  Word32(leftBehind >= 0 ? static_cast<uint32_t>(mmio::RiffSizeOf(fileSize))
-                                                         : table.form.cksize)});
+        change.patches.push_back(
+            {4, Word32(table.form.cksize),
+             Word32(leftBehind >= 0 ? static_cast<uint32_t>(mmio::RiffSizeOf(fileSize)) : table.form.cksize)});
         for (size_t i = 0; i < bodies.size(); ++i)
             change.patches.push_back({bodies[i], {former[i].begin(), former[i].end()}, {body.begin(), body.end()}});
         if (!f.Record(recorder, change, ui)) return;
@@ -211,8 +211,7 @@ float NearestFloat(__int128 num, uint64_t den) {
 }
 
 uint64_t FrameCount(const WaveFormat& format, uint32_t dataSize) {
-    if (format.blockAlign == 0 || format.channels == 0 || format.bitsPerSample == 0 ||
-        format.bitsPerSample % 8 != 0)
+    if (format.blockAlign == 0 || format.channels == 0 || format.bitsPerSample == 0 || format.bitsPerSample % 8 != 0)
         return 0;
     return dataSize / format.blockAlign;
 }
@@ -224,8 +223,8 @@ float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
     return NearestFloat(product, frames);
 }
 
-void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-                  int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
+void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer, int32_t& retagAnswer,
+                  VelorizeUi& ui, ChangeRecorder* recorder) {
     ChangeFile(path, ui, [&](TargetFile& f) { Tag(f, path, settings, readOnlyAnswer, retagAnswer, ui, recorder); });
 }
 

@@ -53,8 +53,7 @@ float NearestFloat(__int128 num, uint64_t den);
 // variables carry Yes to All (3) and Cancel (-1) from file to file. A recorder,
 // when given, is told the change before the file is touched; when it can't
 // record it, the file is left as it was, with a message.
-void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-                  int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder = nullptr);
-
+void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer, int32_t& retagAnswer,
+                  VelorizeUi& ui, ChangeRecorder* recorder = nullptr);
 
 }  // namespace velorizer

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdint>
 
-namespace mmio { class File; }
+namespace mmio {
+class File;
+}
 
 namespace velorizer {
 
@@ -14,9 +16,9 @@ class VelorizeUi;
 
 // Bits of the loop type (Mode).
 enum AcidFlag : int32_t {
-    kFlagOneShot = 0x01,    // a one-shot, or a disk-based file without a tempo
-    kFlagRootNote = 0x02,   // the root note is set
-    kFlagStretch = 0x04,    // the tempo applies
+    kFlagOneShot = 0x01,   // a one-shot, or a disk-based file without a tempo
+    kFlagRootNote = 0x02,  // the root note is set
+    kFlagStretch = 0x04,   // the tempo applies
     kFlagDiskBased = 0x08,
 };
 

@@ -46,9 +46,8 @@ namespace vx {
 
 // A procedure with its own trap. `where` is the wrapper's own place in the
 // procedure's source, for the line of an error raised elsewhere.
-template <class Body>
-void Proc(std::string_view module, std::string_view signature, Body&& body,
-          vb::SourceLocation where = vb::SourceLocation::current()) noexcept {
+template <class Body> void Proc(std::string_view module, std::string_view signature, Body&& body,
+                                vb::SourceLocation where = vb::SourceLocation::current()) noexcept {
     try {
         modVexlor::vxPUSH(module, signature);
         std::forward<Body>(body)();
@@ -59,8 +58,7 @@ void Proc(std::string_view module, std::string_view signature, Body&& body,
 }
 
 // Entry and exit reported, no trap: an error of the body is ignored.
-template <class Body>
-void Traced(std::string_view module, std::string_view signature, Body&& body) noexcept {
+template <class Body> void Traced(std::string_view module, std::string_view signature, Body&& body) noexcept {
     modVexlor::vxPUSH(module, signature);
     try {
         std::forward<Body>(body)();
@@ -70,8 +68,7 @@ void Traced(std::string_view module, std::string_view signature, Body&& body) no
 }
 
 // One step whose failure is of no consequence.
-template <class Body>
-void IgnoreErrors(Body&& body) noexcept {
+template <class Body> void IgnoreErrors(Body&& body) noexcept {
     try {
         std::forward<Body>(body)();
     } catch (...) {

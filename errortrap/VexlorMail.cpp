@@ -110,14 +110,15 @@ std::string DateHeader(std::time_t when) {
     const long offset = tm.tm_gmtoff / 60;
     char text[64];
     std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", days[tm.tm_wday % 7], tm.tm_mday,
-                  months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  offset < 0 ? '-' : '+', std::labs(offset) / 60, std::labs(offset) % 60);
+                  months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, offset < 0 ? '-' : '+',
+                  std::labs(offset) / 60, std::labs(offset) % 60);
     return text;
 }
 
 bool CredentialsMayBeSent(const std::string& serverUrl, const std::string& netrcText) {
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, serverUrl.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_GUESS_SCHEME) != CURLUE_OK)
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, serverUrl.c_str(),
+                             CURLU_NON_SUPPORT_SCHEME | CURLU_GUESS_SCHEME) != CURLUE_OK)
         return true;  // what can't be read can't be judged: take the safe side
     std::string host;
     for (CURLUPart part : {CURLUPART_USER, CURLUPART_PASSWORD, CURLUPART_OPTIONS, CURLUPART_HOST}) {
@@ -171,7 +172,8 @@ bool Send(const Message& message, const Settings& settings, const std::atomic<bo
     }
 
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, ("Date: " + DateHeader(message.Date ? message.Date : std::time(nullptr))).c_str());
+    headers =
+        curl_slist_append(headers, ("Date: " + DateHeader(message.Date ? message.Date : std::time(nullptr))).c_str());
     headers = curl_slist_append(headers, ("Message-ID: " + MessageId(host)).c_str());
     headers = curl_slist_append(headers, ("Subject: " + message.Subject).c_str());
     headers = curl_slist_append(headers, ("To: " + Bracketed(message.To)).c_str());

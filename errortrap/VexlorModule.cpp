@@ -42,10 +42,16 @@ double Val(std::string_view s) {
     std::string digits;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) digits += s[i++];
     bool any = false;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) { digits += s[i++]; any = true; }
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+        digits += s[i++];
+        any = true;
+    }
     if (i < s.size() && s[i] == '.') {
         digits += s[i++];
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) { digits += s[i++]; any = true; }
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+            digits += s[i++];
+            any = true;
+        }
     }
     return any ? std::strtod(digits.c_str(), nullptr) : 0.0;
 }

@@ -70,8 +70,7 @@ std::optional<int32_t> Link::Request(std::string_view head, std::string_view bod
     // Waits until the socket is ready or the request's time is up.
     auto ready = [&](platform::Readiness wanted) {
         for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) return false;
             const int n = platform::WaitReady(fd_, wanted, static_cast<int>(left));
             if (n > 0) return true;  // readiness or hang-up: the next call tells which
@@ -86,8 +85,8 @@ std::optional<int32_t> Link::Request(std::string_view head, std::string_view bod
         const ssize_t n = platform::SendSome(fd_, rest);
         if (n > 0) {
             rest.remove_prefix(static_cast<std::size_t>(n));
-        } else if (!(n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) &&
-                                                   ready(platform::Readiness::Writable))))) {
+        } else if (!(n < 0 && (errno == EINTR ||
+                               ((errno == EAGAIN || errno == EWOULDBLOCK) && ready(platform::Readiness::Writable))))) {
             Close();  // gone, or not reading: dropped for the rest of the run
             return std::nullopt;
         }
@@ -98,8 +97,8 @@ std::optional<int32_t> Link::Request(std::string_view head, std::string_view bod
         const ssize_t n = platform::ReceiveSome(fd_, buf, sizeof buf);
         if (n > 0 && answer.size() <= 64) {
             answer.append(buf, static_cast<std::size_t>(n));
-        } else if (!(n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) &&
-                                                   ready(platform::Readiness::Readable))))) {
+        } else if (!(n < 0 && (errno == EINTR ||
+                               ((errno == EAGAIN || errno == EWOULDBLOCK) && ready(platform::Readiness::Readable))))) {
             Close();  // gone, babbling, or silent past the deadline
             return std::nullopt;
         }

@@ -98,7 +98,8 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
         if (line.front() == '[') {
             if (inSection) return std::nullopt;  // only the first section of the name counts
             const auto close = line.find(']');
-            inSection = SameName(TrimBlanks(line.substr(1, close == std::string_view::npos ? close : close - 1)), section);
+            inSection =
+                SameName(TrimBlanks(line.substr(1, close == std::string_view::npos ? close : close - 1)), section);
             continue;
         }
         const auto equals = line.find('=');
@@ -111,9 +112,8 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
     return std::nullopt;
 }
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, std::size_t bufferSize,
-                                    const std::string& fileName) {
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    std::size_t bufferSize, const std::string& fileName) {
     std::string result = defaultValue;
     if (auto text = ReadRegularFile(fileName))
         if (auto value = FindProfileValue(*text, section, key)) result = std::move(*value);
@@ -208,7 +208,7 @@ void Sleep(int milliseconds) { ::poll(nullptr, 0, milliseconds); }
 void RaiseDebugTrap() { std::raise(SIGTRAP); }
 
 bool FileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -232,8 +232,7 @@ MemoryStatus ParseMemInfo(const std::string& text) {
         else if (name == "MemAvailable:") availKb = value;
     }
     MemoryStatus st;
-    if (totalKb > 0 && availKb <= totalKb)
-        st.MemoryLoad = static_cast<uint32_t>((totalKb - availKb) * 100 / totalKb);
+    if (totalKb > 0 && availKb <= totalKb) st.MemoryLoad = static_cast<uint32_t>((totalKb - availKb) * 100 / totalKb);
     st.AvailablePhysical = availKb * 1024;
     return st;
 }

@@ -25,9 +25,8 @@ namespace modVexlor::platform {
 //   section of the name is searched, and its first entry for the key wins;
 // - a value in double quotes loses them; the value is cut to bufferSize - 1
 //   characters; a missing file, section or key gives the default, cut the same way.
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, std::size_t bufferSize,
-                                    const std::string& fileName);
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    std::size_t bufferSize, const std::string& fileName);
 // The same lookup in a file's text; nothing when the section or key is missing.
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section, std::string_view key);
 
@@ -39,9 +38,9 @@ std::optional<std::string> ReadRegularFile(const std::string& path);
 // ---- Log files: opened, written and closed per use -------------------------
 
 enum class OpenMode {
-    Append,          // writing at the end, created when missing
-    ReadWrite,       // reading and writing anywhere, created when missing
-    ReadWriteOnly,   // the same, but only a file that exists
+    Append,         // writing at the end, created when missing
+    ReadWrite,      // reading and writing anywhere, created when missing
+    ReadWriteOnly,  // the same, but only a file that exists
 };
 // A descriptor of the file (close-on-exec, mode 0644 when created), or -1.
 int OpenFile(const std::string& path, OpenMode mode);
@@ -81,7 +80,7 @@ void RaiseDebugTrap();
 uint32_t timeGetTime();
 
 struct MemoryStatus {
-    uint32_t MemoryLoad = 0;        // percent of physical memory in use
+    uint32_t MemoryLoad = 0;         // percent of physical memory in use
     uint64_t AvailablePhysical = 0;  // bytes
 };
 // Parses the kernel's /proc/meminfo text.

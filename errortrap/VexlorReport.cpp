@@ -73,8 +73,8 @@ std::string ComposeErrorReport() {
         std::string f = g.callTreeSnapshot[static_cast<std::size_t>(k)];
         std::replace(f.begin(), f.end(), '\t', ' ');
         auto sep = f.find(" : ");
-        f = std::string(TrimBlanks(std::string_view(f).substr(sep == std::string::npos ? std::min<std::size_t>(1, f.size())
-                                                                                       : sep + 2)));
+        f = std::string(TrimBlanks(
+            std::string_view(f).substr(sep == std::string::npos ? std::min<std::size_t>(1, f.size()) : sep + 2)));
         ++t;
         listing(" : Call", f);
         if (Contains(f, wanted)) {
@@ -83,8 +83,7 @@ std::string ComposeErrorReport() {
             listing(" : Trap", ErrorText(g, 0));
         }
     }
-    if (trap < j - 1)
-        listing(" : Error", "Runtime error " + std::to_string(er.Number[0]) + ", " + er.Description[0]);
+    if (trap < j - 1) listing(" : Error", "Runtime error " + std::to_string(er.Number[0]) + ", " + er.Description[0]);
     for (int L = 1; L <= g.remoteLevelCount; ++L) {
         std::string txt = std::string(BeforeChain(er.Source[L])) + " : " + std::string(BeforeChain(er.ModuleName[L])) +
                           " : " + std::string(BeforeChain(er.ProcedureName[L]));

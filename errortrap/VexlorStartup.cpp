@@ -69,7 +69,8 @@ void vxSTART() noexcept {
     g.callDepth = 0;
     g.initialised = true;
     try {
-        g.callStack[0] = "Vexlor(tm) : Program START <" + platform::CurrentDate() + ", " + platform::CurrentTime() + ">";
+        g.callStack[0] =
+            "Vexlor(tm) : Program START <" + platform::CurrentDate() + ", " + platform::CurrentTime() + ">";
     } catch (...) {
     }
 

@@ -9,7 +9,7 @@
 
 namespace modVexlor {
 
-inline constexpr int kMaxDepth = 1000;  // frames of the call tree, slots 1 to 1000
+inline constexpr int kMaxDepth = 1000;   // frames of the call tree, slots 1 to 1000
 inline constexpr int kErrorLevels = 11;  // levels 0 to 10 of the error record
 
 // Fixed-point milliseconds with four decimals.

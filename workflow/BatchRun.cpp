@@ -86,8 +86,8 @@ bool BatchRun::ChooseForFile(const std::string& path, clsAcidSettings& settings,
     return true;
 }
 
-void BatchRun::DoFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-                      int32_t& retagAnswer, VelorizeUi& ui) const {
+void BatchRun::DoFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer, int32_t& retagAnswer,
+                      VelorizeUi& ui) const {
     if (remove_) RemoveAcidChunks(path, readOnlyAnswer, ui, recorder_);
     else if (ChooseForFile(path, settings, ui))
         VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui, recorder_);

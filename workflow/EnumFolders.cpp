@@ -40,10 +40,10 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 // What one folder holds, read in one go: by the walk itself, or ahead of it.
 struct Listing {
-    int openError = 0;  // the folder could not be opened
+    int openError = 0;   // the folder could not be opened
     bool known = false;  // its identity could be read
     std::pair<dev_t, ino_t> id{};
-    int readError = 0;  // listing it failed part-way
+    int readError = 0;                 // listing it failed part-way
     std::vector<std::string> files;    // matching the wildcard, in name order
     std::vector<std::string> folders;  // in name order
     bool Listed() const { return openError == 0 && readError == 0; }
@@ -139,9 +139,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         Place first = place;
         first.push_back(0);
-        for (auto it = slots_.lower_bound(first);
-             it != slots_.end() && it->first.size() > place.size() &&
-             std::equal(place.begin(), place.end(), it->first.begin());)
+        for (auto it = slots_.lower_bound(first); it != slots_.end() && it->first.size() > place.size() &&
+                                                  std::equal(place.begin(), place.end(), it->first.begin());)
             it = Forget(it);
     }
 

@@ -88,15 +88,15 @@ bool OneOf(const std::string& word, std::initializer_list<std::string_view> list
 // Words after which a number counts or names something: a volume, a take, a
 // drum machine.
 bool NumbersThings(const std::string& word) {
-    return OneOf(word, {"vol", "volume", "v", "part", "pt", "take", "tk", "no", "nr", "num", "track", "trk",
-                        "kit", "pack", "disc", "cd", "ver", "version", "var", "variation", "ep", "chapter",
-                        "preset", "patch", "bank", "mpc", "tr", "cr", "sp", "rx", "dx", "jp", "jx", "juno",
-                        "sh", "mc", "mk", "op"});
+    return OneOf(word, {"vol",   "volume",  "v",      "part",  "pt",   "take", "tk",  "no",      "nr",  "num",
+                        "track", "trk",     "kit",    "pack",  "disc", "cd",   "ver", "version", "var", "variation",
+                        "ep",    "chapter", "preset", "patch", "bank", "mpc",  "tr",  "cr",      "sp",  "rx",
+                        "dx",    "jp",      "jx",     "juno",  "sh",   "mc",   "mk",  "op"});
 }
 
 bool IsUnit(const std::string& word) {
-    return OneOf(word, {"hz", "khz", "k", "bit", "bits", "kbps", "ms", "s", "sec", "db", "x", "bar", "bars",
-                        "beats", "st", "cents", "ct", "pct", "percent"});
+    return OneOf(word, {"hz", "khz", "k", "bit", "bits", "kbps", "ms", "s", "sec", "db", "x", "bar", "bars", "beats",
+                        "st", "cents", "ct", "pct", "percent"});
 }
 
 std::optional<double> BareTempo(std::string_view name) {

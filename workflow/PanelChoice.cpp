@@ -17,9 +17,7 @@ const char* RootNoteName(int index) {
 
 void FillSettings(clsAcidSettings& settings, const PanelChoice& choice) {
     switch (choice.kind) {
-        case PanelChoice::OneShot:
-            settings.Mode(kModeOneShot);
-            break;
+        case PanelChoice::OneShot: settings.Mode(kModeOneShot); break;
         case PanelChoice::Loop:
             settings.Mode(kModeLoopRoot);
             if (choice.loopRootIndex > 0) settings.MidiBase(static_cast<int16_t>(kLoopC - 1 + choice.loopRootIndex));

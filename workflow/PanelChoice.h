@@ -16,8 +16,8 @@ const char* RootNoteName(int index);
 struct PanelChoice {
     enum Kind { OneShot, Loop, DiskBased };
     Kind kind = OneShot;
-    int loopRootIndex = 0;        // 0 = don't transpose, 1..12 = C..B
-    int32_t beats = 4;            // 1..10000
+    int loopRootIndex = 0;  // 0 = don't transpose, 1..12 = C..B
+    int32_t beats = 4;      // 1..10000
     bool tempoChecked = false;
     int diskRootIndex = 0;        // 0 = don't transpose, 1..12 = C..B
     int32_t tempoMilli = 120000;  // thousandths of a beat per minute, 60000..240000

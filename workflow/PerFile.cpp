@@ -39,8 +39,7 @@ FileDecision DecideForFile(const std::string& path, const Inspection& file, cons
         const float tempo = file.LoopTempoFor(beats);
         if (std::fabs(tempo - *bpm) > kLoopAtTolerance * *bpm) {
             return {true, "it is no loop at " + ShortestText(*bpm) + " bpm: " + std::to_string(beats) +
-                              (beats == 1 ? " beat" : " beats") + " would make it " +
-                              ShortestText(tempo) + " bpm"};
+                              (beats == 1 ? " beat" : " beats") + " would make it " + ShortestText(tempo) + " bpm"};
         }
         choice.beats = beats;
     }

@@ -40,8 +40,7 @@ bool MakeResident(const std::string& path) {
         ::close(fd);
         return true;
     }
-    if (st.st_size == 0 ||
-        (InMemory(fd, 0, st.st_size) && InMemory(fd, (st.st_size - 1) / 4096 * 4096, st.st_size))) {
+    if (st.st_size == 0 || (InMemory(fd, 0, st.st_size) && InMemory(fd, (st.st_size - 1) / 4096 * 4096, st.st_size))) {
         ::close(fd);
         return true;
     }

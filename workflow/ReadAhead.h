@@ -50,8 +50,8 @@ private:
     const unsigned threadCount_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    size_t at_ = 0;     // the run's file
-    size_t next_ = 0;   // the next file to read
+    size_t at_ = 0;    // the run's file
+    size_t next_ = 0;  // the next file to read
     size_t done_ = 0;
     size_t inMemory_ = 0;  // files in a row found in memory already
     bool started_ = false;

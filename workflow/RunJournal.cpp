@@ -113,9 +113,9 @@ std::vector<std::string_view> Words(std::string_view line) {
 // `path` stands for the change's own, made absolute: an undo may run from
 // any folder.
 std::string ChangeLine(const FileChange& c, const std::string& path) {
-    std::string line = "change " + EncodePath(path) + " " + std::to_string(c.device) + " " +
-                       std::to_string(c.inode) + " " + std::to_string(c.lengthBefore) + " " +
-                       std::to_string(c.lengthAfter) + " " + (c.tail.empty() ? "-" : Hex(c.tail));
+    std::string line = "change " + EncodePath(path) + " " + std::to_string(c.device) + " " + std::to_string(c.inode) +
+                       " " + std::to_string(c.lengthBefore) + " " + std::to_string(c.lengthAfter) + " " +
+                       (c.tail.empty() ? "-" : Hex(c.tail));
     for (const BytePatch& p : c.patches)
         line += " " + std::to_string(p.offset) + ":" + Hex(p.before) + ":" + Hex(p.after);
     return line + "\n";
@@ -396,7 +396,9 @@ std::string ChoiceText(const PanelChoice& choice) {
 }
 
 RunJournal::RunJournal(std::string folder, std::string program, std::string settings, std::string turnOff)
-    : folder_(std::move(folder)), program_(OneLine(std::move(program))), settings_(OneLine(std::move(settings))),
+    : folder_(std::move(folder)),
+      program_(OneLine(std::move(program))),
+      settings_(OneLine(std::move(settings))),
       turnOff_(std::move(turnOff)) {}
 
 RunJournal::~RunJournal() {
@@ -549,8 +551,8 @@ bool ReadRun(const std::string& folder, const std::string& id, std::vector<FileC
     }
     std::string text;
     Parsed parsed;
-    const bool read = id.find('/') == std::string::npos && ReadJournal(dir, id + kSuffix, text) &&
-                      Parse(text, parsed, true);
+    const bool read =
+        id.find('/') == std::string::npos && ReadJournal(dir, id + kSuffix, text) && Parse(text, parsed, true);
     ::close(dir);
     if (!read) {
         error = "there is no run " + Quoted(id) + " in the journal";

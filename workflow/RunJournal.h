@@ -58,8 +58,8 @@ private:
     int fd_ = -1;
     mutable std::mutex mutex_;
     std::condition_variable syncDone_;
-    int64_t size_ = 0;     // written
-    int64_t durable_ = 0;  // on the disk
+    int64_t size_ = 0;                   // written
+    int64_t durable_ = 0;                // on the disk
     uint64_t written_ = 0, synced_ = 0;  // lines
     bool syncing_ = false;
     size_t changes_ = 0;

@@ -69,11 +69,10 @@ UndoResult UndoRun(const std::string& folder, const std::string& id, int32_t pre
     }
     const bool whole = result.notUndone == 0 && result.damaged == 0;
     if (whole && !MarkUndone(folder, run, error))
-        ui.MsgBox("Velorizer could not note in its journal that run " + run + " is undone: " + error + ".",
-                  vbCritical, "Error");
+        ui.MsgBox("Velorizer could not note in its journal that run " + run + " is undone: " + error + ".", vbCritical,
+                  "Error");
     std::string summary = "Run " + run + (whole ? " undone: " : " not wholly undone: ") +
-                          std::to_string(result.restored) + (result.restored == 1 ? " file" : " files") +
-                          " restored";
+                          std::to_string(result.restored) + (result.restored == 1 ? " file" : " files") + " restored";
     if (result.already > 0) summary += ", " + std::to_string(result.already) + " already as before";
     if (result.notUndone > 0)
         summary += result.notUndone == 1 ? ", 1 file left as it is"

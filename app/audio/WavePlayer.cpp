@@ -24,14 +24,10 @@ constexpr int64_t kBlockFrames = 4096;
 
 QAudioFormat::SampleFormat ToQt(OutputSample s) {
     switch (s) {
-        case OutputSample::UInt8:
-            return QAudioFormat::UInt8;
-        case OutputSample::Int16:
-            return QAudioFormat::Int16;
-        case OutputSample::Int32:
-            return QAudioFormat::Int32;
-        case OutputSample::Float:
-            return QAudioFormat::Float;
+        case OutputSample::UInt8: return QAudioFormat::UInt8;
+        case OutputSample::Int16: return QAudioFormat::Int16;
+        case OutputSample::Int32: return QAudioFormat::Int32;
+        case OutputSample::Float: return QAudioFormat::Float;
     }
     return QAudioFormat::Unknown;
 }
@@ -61,8 +57,8 @@ public:
           out_(out),
           converter_(reader_->Format().channels, reader_->Format().sampleRate, out.channels, out.sampleRate),
           // Upsampling multiplies the frames: read fewer so that a block stays small.
-          blockFrames_(std::clamp<int64_t>(kBlockFrames * reader_->Format().sampleRate / out.sampleRate, 1,
-                                           kBlockFrames)) {}
+          blockFrames_(
+              std::clamp<int64_t>(kBlockFrames * reader_->Format().sampleRate / out.sampleRate, 1, kBlockFrames)) {}
 
     bool isSequential() const override { return true; }
     // Every frame has been handed to the sink.
@@ -205,9 +201,8 @@ bool WavePlayer::Play(const std::string& path) {
     // could start shows in its state right away.
     sink->start(stream.get());
     // A file without frames may run dry at once, which is no failure.
-    const bool started = sink->state() == QAudio::ActiveState
-                             ? sink->error() == QAudio::NoError
-                             : sink->state() == QAudio::IdleState && stream->Drained();
+    const bool started = sink->state() == QAudio::ActiveState ? sink->error() == QAudio::NoError
+                                                              : sink->state() == QAudio::IdleState && stream->Drained();
     if (!started) {
         const int error = static_cast<int>(sink->error());
         sink->disconnect();

@@ -20,8 +20,7 @@ constexpr uint16_t kTagExtensible = 0xFFFE;
 
 // Bytes 4 to 15 of the sub-format GUID of an extensible format; the first four
 // hold the plain format tag.
-constexpr unsigned char kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
-                                              0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr unsigned char kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 bool Fail(std::string* why, const std::string& text) {
     if (why) *why = text;
@@ -40,7 +39,8 @@ bool ReadFormat(mmio::File& file, const mmio::FormTable& table, WaveSourceFormat
     const mmio::ChunkEntry& ck = table.chunks[static_cast<size_t>(at)];
     unsigned char b[40] = {};
     const int64_t want = std::min<int64_t>(ck.size, sizeof b);
-    if (ck.size < 16 || mmio::ReadChunkData(file, ck, b, want) != want) return Fail(why, "its format chunk is cut short");
+    if (ck.size < 16 || mmio::ReadChunkData(file, ck, b, want) != want)
+        return Fail(why, "its format chunk is cut short");
 
     uint32_t tag = le::U16(b);
     const int channels = le::U16(b + 2);
@@ -80,21 +80,16 @@ bool ReadFormat(mmio::File& file, const mmio::FormTable& table, WaveSourceFormat
 
 float Decode(const unsigned char* p, SampleCoding coding) {
     switch (coding) {
-        case SampleCoding::UInt8:
-            return (static_cast<int>(p[0]) - 128) / 128.0f;
-        case SampleCoding::Int16:
-            return static_cast<int16_t>(le::U16(p)) / 32768.0f;
+        case SampleCoding::UInt8: return (static_cast<int>(p[0]) - 128) / 128.0f;
+        case SampleCoding::Int16: return static_cast<int16_t>(le::U16(p)) / 32768.0f;
         case SampleCoding::Int24:
             // Into the top of an int32 so that the sign comes along.
             return static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]) << 16 |
                                         static_cast<uint32_t>(p[2]) << 24) /
                    2147483648.0f;
-        case SampleCoding::Int32:
-            return static_cast<float>(static_cast<int32_t>(le::U32(p)) / 2147483648.0);
-        case SampleCoding::Float32:
-            return std::bit_cast<float>(le::U32(p));
-        case SampleCoding::Float64:
-            return static_cast<float>(std::bit_cast<double>(le::U64(p)));
+        case SampleCoding::Int32: return static_cast<float>(static_cast<int32_t>(le::U32(p)) / 2147483648.0);
+        case SampleCoding::Float32: return std::bit_cast<float>(le::U32(p));
+        case SampleCoding::Float64: return static_cast<float>(std::bit_cast<double>(le::U64(p)));
     }
     return 0.0f;
 }
@@ -235,13 +230,10 @@ void FrameConverter::Emit(bool final, std::vector<float>& out) {
 
 int OutputFormat::BytesPerSample() const {
     switch (sample) {
-        case OutputSample::UInt8:
-            return 1;
-        case OutputSample::Int16:
-            return 2;
+        case OutputSample::UInt8: return 1;
+        case OutputSample::Int16: return 2;
         case OutputSample::Int32:
-        case OutputSample::Float:
-            return 4;
+        case OutputSample::Float: return 4;
     }
     return 0;
 }

@@ -43,8 +43,7 @@ public:
     int64_t Read(float* out, int64_t frames);
 
 private:
-    WaveReader(std::unique_ptr<mmio::File> file, const WaveSourceFormat& format, int64_t dataOffset,
-               int64_t frames);
+    WaveReader(std::unique_ptr<mmio::File> file, const WaveSourceFormat& format, int64_t dataOffset, int64_t frames);
 
     std::unique_ptr<mmio::File> file_;
     WaveSourceFormat format_;
@@ -72,8 +71,8 @@ private:
     int inChannels_, inRate_, outChannels_, outRate_;
     std::vector<float> held_;  // channel-mapped input frames from heldStart_ on
     int64_t heldStart_ = 0;
-    int64_t inTotal_ = 0;      // input frames pushed so far
-    int64_t outNext_ = 0;      // index of the next output frame
+    int64_t inTotal_ = 0;  // input frames pushed so far
+    int64_t outNext_ = 0;  // index of the next output frame
 };
 
 // The sample formats a sound output takes.

@@ -117,8 +117,9 @@ int main(int argc, char** argv) {
     QApplication::processEvents();  // the list lays out and paints what is in view
     const double settledSeconds = Seconds(t);
     const double peak = PeakMiB();
-    std::printf("drop: %zu rows in %.3f s (window settled after %.3f s); peak memory %.1f MiB (%.1f MiB before the drop)\n",
-                rows, dropSeconds, settledSeconds, peak, baseMiB);
+    std::printf(
+        "drop: %zu rows in %.3f s (window settled after %.3f s); peak memory %.1f MiB (%.1f MiB before the drop)\n",
+        rows, dropSeconds, settledSeconds, peak, baseMiB);
 
     // Every row selected and deleted, as Ctrl+A and "&Delete" do.
     auto* list = main->findChild<QTreeView*>("lvwFiles");

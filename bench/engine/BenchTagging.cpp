@@ -129,7 +129,8 @@ public:
 int main(int argc, char** argv) {
     const bool cold = argc == 4 && std::strcmp(argv[3], "--cold") == 0;
     if (argc != 3 && !cold) {
-        std::fprintf(stderr, "usage: bench_tagging io-floor|io-floor-16|tag-engine|batch-run|taglib-peer FOLDER [--cold]\n");
+        std::fprintf(stderr,
+                     "usage: bench_tagging io-floor|io-floor-16|tag-engine|batch-run|taglib-peer FOLDER [--cold]\n");
         return 2;
     }
     const std::string mode = argv[1];

@@ -47,7 +47,8 @@ bool Make(const std::string& root, int folders, int files) {
         for (int d; (d = next++) < folders;) {
             std::snprintf(path, sizeof path, "%s/pack%02d", root.c_str(), d / 10);
             ::mkdir(path, 0755);  // a pack is shared by ten kits: it may be there already
-            const size_t kit = static_cast<size_t>(std::snprintf(path, sizeof path, "%s/pack%02d/kit%02d", root.c_str(), d / 10, d));
+            const size_t kit =
+                static_cast<size_t>(std::snprintf(path, sizeof path, "%s/pack%02d/kit%02d", root.c_str(), d / 10, d));
             if (::mkdir(path, 0755) != 0) ok = false;
             for (int f = 0; f < files && ok; ++f) {
                 std::snprintf(path + kit, sizeof path - kit, "/hit%03d.wav", f);
@@ -143,8 +144,7 @@ int main(int argc, char** argv) {
         }
         const auto begin = Clock::now();
         const size_t files = Walk().Go(argv[2], 16);
-        std::printf("files %zu seconds %.6f\n", files,
-                    std::chrono::duration<double>(Clock::now() - begin).count());
+        std::printf("files %zu seconds %.6f\n", files, std::chrono::duration<double>(Clock::now() - begin).count());
         return 0;
     }
     std::fprintf(stderr, "usage: bench_tree make ROOT FOLDERS FILES | walk ROOT [--cold]\n");

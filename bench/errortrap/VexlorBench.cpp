@@ -26,9 +26,9 @@ void StartQuiet() {
     }();
     // Registered after the folder's name exists, so it runs before that name goes.
     static const bool cleanup = std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
-    }) == 0;
+                                    std::error_code ec;
+                                    std::filesystem::remove_all(folder, ec);
+                                }) == 0;
     (void)cleanup;
     modVexlor::testhooks::Reset();
     modVexlor::testhooks::SetApplicationFolder(folder);

@@ -76,7 +76,8 @@ SinkInput OneStream(int ms = 5000) {
 // `enough` or ms pass.
 int MonitorPeak(int enough, int ms) {
     QProcess rec;
-    rec.start("parec", {"-d", "velorizer_null.monitor", "--format=s16le", "--channels=1", "--raw", "--latency-msec=20"});
+    rec.start("parec",
+              {"-d", "velorizer_null.monitor", "--format=s16le", "--channels=1", "--raw", "--latency-msec=20"});
     int peak = 0;
     QByteArray carry;
     PumpUntil(

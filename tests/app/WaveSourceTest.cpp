@@ -15,7 +15,8 @@ namespace {
 
 std::vector<float> ReadAll(WaveReader& r, int64_t block) {
     std::vector<float> all, buf(static_cast<size_t>(block * r.Format().channels));
-    while (int64_t n = r.Read(buf.data(), block)) all.insert(all.end(), buf.begin(), buf.begin() + n * r.Format().channels);
+    while (int64_t n = r.Read(buf.data(), block))
+        all.insert(all.end(), buf.begin(), buf.begin() + n * r.Format().channels);
     return all;
 }
 
@@ -96,11 +97,9 @@ TEST(WaveReader, RefusesWhatItCannotPlayWithTheReason) {
     fs::create_directory(dir / "folder.wav");
 
     const std::pair<std::string, std::string> cases[] = {
-        {"ext.wav", "not PCM or float"},         {"float16.wav", "cannot be played"},
-        {"nochannels.wav", "no channels"},       {"narrowblock.wav", "block alignment"},
-        {"nodata.wav", "no data chunk"},         {"nofmt.wav", "no format chunk"},
-        {"avi.wav", "not a WAVE file"},          {"folder.wav", "not a regular file"},
-        {"missing.wav", "No such file"}};
+        {"ext.wav", "not PCM or float"},        {"float16.wav", "cannot be played"},  {"nochannels.wav", "no channels"},
+        {"narrowblock.wav", "block alignment"}, {"nodata.wav", "no data chunk"},      {"nofmt.wav", "no format chunk"},
+        {"avi.wav", "not a WAVE file"},         {"folder.wav", "not a regular file"}, {"missing.wav", "No such file"}};
     for (const auto& [name, reason] : cases) {
         std::string why;
         EXPECT_FALSE(WaveReader::Open(dir / name, &why)) << name;
@@ -151,17 +150,21 @@ TEST(OutputFormat, KeepsTheFilesFormatWhenTakenAndFallsBackOtherwise) {
     WaveSourceFormat s24{6, 96000, SampleCoding::Int24, 3, 18};
     const OutputFormat preferred{2, 48000, OutputSample::Int16};
     OutputFormat chosen;
-    ASSERT_TRUE(ChooseOutputFormat(s24, preferred, [](const OutputFormat&) { return true; }, &chosen));
+    ASSERT_TRUE(ChooseOutputFormat(
+        s24, preferred, [](const OutputFormat&) { return true; }, &chosen));
     EXPECT_EQ(chosen, (OutputFormat{6, 96000, OutputSample::Float}));
 
     WaveSourceFormat u8{1, 8000, SampleCoding::UInt8, 1, 1};
-    ASSERT_TRUE(ChooseOutputFormat(u8, preferred, [](const OutputFormat&) { return true; }, &chosen));
+    ASSERT_TRUE(ChooseOutputFormat(
+        u8, preferred, [](const OutputFormat&) { return true; }, &chosen));
     EXPECT_EQ(chosen.sample, OutputSample::UInt8);
 
     // A device that takes only its own stereo 48 kHz 16-bit.
-    ASSERT_TRUE(ChooseOutputFormat(s24, preferred, [&](const OutputFormat& f) { return f == preferred; }, &chosen));
+    ASSERT_TRUE(ChooseOutputFormat(
+        s24, preferred, [&](const OutputFormat& f) { return f == preferred; }, &chosen));
     EXPECT_EQ(chosen, preferred);
-    EXPECT_FALSE(ChooseOutputFormat(s24, preferred, [](const OutputFormat&) { return false; }, &chosen));
+    EXPECT_FALSE(ChooseOutputFormat(
+        s24, preferred, [](const OutputFormat&) { return false; }, &chosen));
 }
 
 TEST(EncodeSamples, ClipsAndSilencesNaN) {

@@ -16,7 +16,8 @@ Bytes Body(const clsAcidSettings& s) {
 
 TEST(AcidSettings, NewBodyIsOneShotFourBeatsFourFourAt120) {
     clsAcidSettings s;
-    EXPECT_EQ(Body(s), (Bytes{0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0, 0, 0, 0x04, 0, 0x04, 0, 0, 0, 0xF0, 0x42}));
+    EXPECT_EQ(Body(s),
+              (Bytes{0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0, 0, 0, 0x04, 0, 0x04, 0, 0, 0, 0xF0, 0x42}));
     EXPECT_EQ(s.Mode(), 1);
     EXPECT_EQ(s.MidiBase(), 0);
     EXPECT_EQ(s.LoopBeats(), 4);

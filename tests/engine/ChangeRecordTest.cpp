@@ -73,9 +73,13 @@ TEST(ChangeRecord, EveryChangeIsToldBeforeItsFirstWriteAndRevertsFromEveryStateA
     WaveBuilder().Fmt(1, 8000, 8).Acid(inner).Data(6).Acid(inner).Write(dir, "two.wav");
 
     enum What { Append, Overwrite, Remove };
-    const std::vector<std::pair<std::string, What>> runs = {
-        {sox, Append}, {sox, Overwrite}, {sox, Remove}, {dir / "odd.wav", Append},
-        {dir / "behind.wav", Overwrite}, {dir / "behind2.wav", Remove}, {dir / "two.wav", Remove}};
+    const std::vector<std::pair<std::string, What>> runs = {{sox, Append},
+                                                            {sox, Overwrite},
+                                                            {sox, Remove},
+                                                            {dir / "odd.wav", Append},
+                                                            {dir / "behind.wav", Overwrite},
+                                                            {dir / "behind2.wav", Remove},
+                                                            {dir / "two.wav", Remove}};
     for (const auto& [path, what] : runs) {
         const Bytes before = ReadBytes(path);
         Keeper k;

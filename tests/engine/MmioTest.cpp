@@ -14,7 +14,8 @@ using namespace mmio;
 
 TEST(Mmio, DescendsIntoTheFormAndFindsChunksWithinIt) {
     TempDir dir;
-    const auto path = WaveBuilder().Fmt(2, 44100, 16).Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}).Data(5).Write(dir, "a.wav");
+    const auto path =
+        WaveBuilder().Fmt(2, 44100, 16).Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}).Data(5).Write(dir, "a.wav");
     auto h = File::Open(path, MMIO_READ);
     ASSERT_TRUE(h);
     MMCKINFO form;
@@ -106,8 +107,8 @@ TEST(Mmio, CreatedAndDirtyChunksGetTheirSizesRewrittenOnAscend) {
         ASSERT_EQ(h->Ascend(riff, 0), 0);
         EXPECT_EQ(h->Close(), 0);
     }
-    EXPECT_EQ(ReadBytes(path), (Bytes{'R', 'I', 'F', 'F', 16, 0, 0, 0, 'W', 'A', 'V', 'E', 'a', 'b', 'c', 'd', 3, 0,
-                                      0, 0, 'x', 'y', 'z', 0}));
+    EXPECT_EQ(ReadBytes(path), (Bytes{'R', 'I', 'F', 'F', 16, 0, 0, 0, 'W', 'A', 'V', 'E',
+                                      'a', 'b', 'c', 'd', 3,  0, 0, 0, 'x', 'y', 'z', 0}));
 }
 
 TEST(Mmio, OnlyRegularFilesOpenAndNothingBlocks) {

@@ -82,8 +82,8 @@ TEST(SyscallFaults, AReadErrorAnywhereIsToldAndNeverTagsWithTheWrongTempo) {
             EXPECT_EQ(ReadWithSndfile(path).bpm, 240.0f) << "4 beats in one second, read " << nth << " failing";
         } else {
             EXPECT_EQ(ReadBytes(path), original) << nth;
-            EXPECT_EQ(messages, std::vector<std::string>{"Velorizer did not change the file '" + path +
-                                                         "': device I/O error."});
+            EXPECT_EQ(messages,
+                      std::vector<std::string>{"Velorizer did not change the file '" + path + "': device I/O error."});
         }
     }
 }

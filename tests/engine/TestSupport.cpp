@@ -59,8 +59,8 @@ void Sox(const std::string& args) {
 std::string MakeSoxWave(const TempDir& dir, const std::string& name, int rate, int channels, int bits,
                         const std::string& encoding, double seconds) {
     const std::string path = dir / name;
-    Sox("-n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b " + std::to_string(bits) +
-        " -e " + encoding + " '" + path + "' synth " + std::to_string(seconds) + " sine 440 vol 0.5");
+    Sox("-n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b " + std::to_string(bits) + " -e " +
+        encoding + " '" + path + "' synth " + std::to_string(seconds) + " sine 440 vol 0.5");
     return path;
 }
 
@@ -79,8 +79,8 @@ WaveBuilder& WaveBuilder::Chunk(const std::string& id, const Bytes& body, bool p
 WaveBuilder& WaveBuilder::Fmt(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t size, uint16_t tag,
                               int blockAlign) {
     Bytes b;
-    const uint16_t align = blockAlign >= 0 ? static_cast<uint16_t>(blockAlign)
-                                           : static_cast<uint16_t>(channels * ((bits + 7) / 8));
+    const uint16_t align =
+        blockAlign >= 0 ? static_cast<uint16_t>(blockAlign) : static_cast<uint16_t>(channels * ((bits + 7) / 8));
     PutLE(b, tag, 2);
     PutLE(b, channels, 2);
     PutLE(b, rate, 4);

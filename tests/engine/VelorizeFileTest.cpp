@@ -67,7 +67,7 @@ TEST_P(RealFiles, AppendOneChunkThatLibsndfileReadsBackWithTheAudioIntact) {
 INSTANTIATE_TEST_SUITE_P(SoxMade, RealFiles,
                          ::testing::Values(SoxFormat{44100, 2, 16, "signed-integer"},
                                            SoxFormat{22050, 1, 8, "unsigned-integer"},
-                                           SoxFormat{48000, 2, 24, "signed-integer"},   // extensible
+                                           SoxFormat{48000, 2, 24, "signed-integer"},  // extensible
                                            SoxFormat{96000, 1, 32, "signed-integer"},
                                            SoxFormat{44100, 2, 32, "floating-point"},   // 18-byte fmt + fact
                                            SoxFormat{48000, 6, 16, "signed-integer"}),  // 5.1, extensible
@@ -295,7 +295,8 @@ TEST(VelorizeFile, FilesThatAreNotWholeWaveFormsAreLeftAloneWithAMessage) {
              b.insert(b.end(), 125, ' ');
          }),
          "it holds more bytes than its RIFF header declares"},
-        {"cut", with([](Bytes& b) { b.erase(b.end() - 100, b.end()); }), "it holds fewer bytes than its RIFF header declares"},
+        {"cut", with([](Bytes& b) { b.erase(b.end() - 100, b.end()); }),
+         "it holds fewer bytes than its RIFF header declares"},
         {"size0", with([](Bytes& b) { b[4] = b[5] = b[6] = b[7] = 0; }),
          "it holds more bytes than its RIFF header declares"},
         {"sizeMax", with([](Bytes& b) { b[4] = b[5] = b[6] = b[7] = 0xFF; }),

@@ -53,7 +53,8 @@ TEST_F(VexlorTest, AHundredCharacterLineIsFollowedBy924ZeroBytes) {
 
 TEST_F(VexlorTest, LongLinesAreCutAndShortOnesInLargeSlotsGetAtMost1024Zeros) {
     std::ofstream(dir / "ring.log", std::ios::binary) << std::string(512 + 6 * 2048, '\xff');
-    WriteIni("[preferences]\r\nCircularLog=1\r\n[CicularLog]\r\nFileName=ring.log\r\nRecordSize=2048\r\nMaxRecords=3\r\n");
+    WriteIni(
+        "[preferences]\r\nCircularLog=1\r\n[CicularLog]\r\nFileName=ring.log\r\nRecordSize=2048\r\nMaxRecords=3\r\n");
     vxSTART();
     const std::string shortLine = std::string(98, 's') + "\r\n";
     const std::string longLine = std::string(3000, 'L') + "\r\n";
@@ -83,7 +84,8 @@ TEST_F(VexlorTest, ACircularLogThatCannotBeOpenedSwitchesItselfOff) {
         EXPECT_EQ(TraceSequence(), 0u);
         if (development) {
             ASSERT_EQ(host.boxes.size(), 1u);
-            EXPECT_EQ(host.boxes[0].prompt, "Could not open circular log file " + (dir / "no-such-folder/ring.log").string());
+            EXPECT_EQ(host.boxes[0].prompt,
+                      "Could not open circular log file " + (dir / "no-such-folder/ring.log").string());
             EXPECT_EQ(host.boxes[0].style, vbCritical);
         } else {
             EXPECT_TRUE(host.boxes.empty());

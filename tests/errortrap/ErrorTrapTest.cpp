@@ -36,14 +36,22 @@ TEST(VexlorErrorCategory, TheTableIsTestedInOrderAtItsEdges) {
         int32_t number;
         int32_t code;
     } cases[] = {
-        {35600, 64}, {35618, 64}, {35619, 15}, {40000, 65}, {40059, 65}, {40060, 15}, {40500, 66}, {40516, 66},
-        {3452, 63},  {3454, 54},  {3626, 63},  {3627, 15},  {2, 15},     {3, 2},      {46, 2},     {47, 3},
-        {50, 2},     {52, 3},     {53, 3},     {69, 3},     {70, 60},    {71, 3},     {76, 3},     {77, 15},
-        {455, 2},    {3006, 59},  {3007, 54},  {91, 4},     {95, 4},     {280, 5},    {298, 5},    {260, 6},
-        {336, 6},    {394, 6},    {400, 7},    {426, 7},    {420, 8},    {440, 13},   {458, 13},   {460, 9},
-        {521, 9},    {485, 10},   {482, 11},   {457, 46},   {646, 46},   {2420, 54},  {3622, 54},  {708, 3},
-        {709, 12},   {785, 12},   {786, 15},   {30019, 45}, {32001, 45}, {31005, 15}, {31039, 57}, {24574, 47},
-        {32755, 47}, {32766, 47}, {32767, 14}, {31999, 14}, {32768, 15}, {0, 15},     {-1, 62},    {vb::kObjectError, 62},
+        {35600, 64}, {35618, 64}, {35619, 15}, {40000, 65},
+        {40059, 65}, {40060, 15}, {40500, 66}, {40516, 66},
+        {3452, 63},  {3454, 54},  {3626, 63},  {3627, 15},
+        {2, 15},     {3, 2},      {46, 2},     {47, 3},
+        {50, 2},     {52, 3},     {53, 3},     {69, 3},
+        {70, 60},    {71, 3},     {76, 3},     {77, 15},
+        {455, 2},    {3006, 59},  {3007, 54},  {91, 4},
+        {95, 4},     {280, 5},    {298, 5},    {260, 6},
+        {336, 6},    {394, 6},    {400, 7},    {426, 7},
+        {420, 8},    {440, 13},   {458, 13},   {460, 9},
+        {521, 9},    {485, 10},   {482, 11},   {457, 46},
+        {646, 46},   {2420, 54},  {3622, 54},  {708, 3},
+        {709, 12},   {785, 12},   {786, 15},   {30019, 45},
+        {32001, 45}, {31005, 15}, {31039, 57}, {24574, 47},
+        {32755, 47}, {32766, 47}, {32767, 14}, {31999, 14},
+        {32768, 15}, {0, 15},     {-1, 62},    {vb::kObjectError, 62},
     };
     for (const auto& c : cases) EXPECT_EQ(ErrorCategory(c.number), c.code) << c.number;
     EXPECT_EQ(CategoryName(3), "File System (disk, directory or file) access");
@@ -127,9 +135,10 @@ TEST_F(VexlorTest, ANegativeErrorNumberIsShiftedByTheObjectErrorBase) {
     EXPECT_EQ(er.Number[0], 1000);
     EXPECT_EQ(er.Description[0], vb::StandardErrorText(1000) + " : " + vb::StandardErrorText(vb::kObjectError + 1000));
     EXPECT_EQ(er.Category[0], "Remote OLE Automation error");
-    EXPECT_NE(ReadFile(dir / "error.log").find("[velorun] ERROR 1000 at velorize : Function VelorizeFile : Line 0 : " +
-                                                er.Description[0] + "\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        ReadFile(dir / "error.log")
+            .find("[velorun] ERROR 1000 at velorize : Function VelorizeFile : Line 0 : " + er.Description[0] + "\r\n"),
+        std::string::npos);
 }
 
 TEST_F(VexlorTest, TwoRemoteLevelsAreDecodedChainedAndReported) {
@@ -195,9 +204,8 @@ TEST_F(VexlorTest, MissingRemoteFieldsReadUnknown) {
 
 TEST_F(VexlorTest, TheWorkedExampleReportByteForByte) {
     WriteIni("[log file]\r\nWrite To Disk=1\r\n");
-    vx::Proc("main", "Sub cmdPreview_Click", [] {
-        vx::Proc("main", "Sub PlaySound", [] { throw vb::RunTimeError(53).WithLine(0); });
-    });
+    vx::Proc("main", "Sub cmdPreview_Click",
+             [] { vx::Proc("main", "Sub PlaySound", [] { throw vb::RunTimeError(53).WithLine(0); }); });
     EXPECT_EQ(CallTreeSnapshot()[0], " 2");
     EXPECT_EQ(CallTreeSnapshot()[2], " 2 : \tmain : Sub PlaySound : ");
     const std::string report = ReadFile(dir / "error.log");
@@ -248,10 +256,10 @@ TEST_F(VexlorTest, RecursionGetsATrapLineAtEveryMatchingFrame) {
               kZone + " 1 : Call\tmain : Sub lvwFiles_OLEDragDrop :\r\n" +  //
                   kZone + " 2 : Call\t\tEnumFolders : Sub Recurse :\r\n" +  //
                   kZone + " 3 : Trap\t\t\t" + trap + "\r\n" +               //
-                  kZone + " 4 : Call\t\t\t\tEnumFolders : Sub Recurse :\r\n" +
-                  kZone + " 5 : Trap\t\t\t\t\t" + trap + "\r\n" +  //
-                  kZone + " 6 : Call\t\t\t\t\t\tEnumFolders : Sub Recurse :\r\n" +
-                  kZone + " 7 : Trap\t\t\t\t\t\t\t" + trap + "\r\n");
+                  kZone + " 4 : Call\t\t\t\tEnumFolders : Sub Recurse :\r\n" + kZone + " 5 : Trap\t\t\t\t\t" + trap +
+                  "\r\n" +  //
+                  kZone + " 6 : Call\t\t\t\t\t\tEnumFolders : Sub Recurse :\r\n" + kZone + " 7 : Trap\t\t\t\t\t\t\t" +
+                  trap + "\r\n");
 }
 
 TEST_F(VexlorTest, FramesThatDoNotMatchTheFailingProcedureEndInAnErrorLine) {

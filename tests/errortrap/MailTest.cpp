@@ -41,8 +41,14 @@ protected:
     // aiosmtpd's own Maildir server, or a script given the port and dir/out.
     void StartServer(const std::string& script = {}) {
         std::filesystem::create_directories(dir / "out");
-        std::vector<std::string> args{"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l",
-                                      "127.0.0.1:" + std::to_string(port), "-c", "aiosmtpd.handlers.Mailbox",
+        std::vector<std::string> args{"/usr/bin/python3",
+                                      "-m",
+                                      "aiosmtpd",
+                                      "-n",
+                                      "-l",
+                                      "127.0.0.1:" + std::to_string(port),
+                                      "-c",
+                                      "aiosmtpd.handlers.Mailbox",
                                       (dir / "maildir").string()};
         if (!script.empty()) {
             std::ofstream(dir / "server.py") << script;
@@ -72,9 +78,8 @@ TEST_F(VexlorMailTest, TheReportArrivesWithSubjectNoteAndAttachmentAndNoLeftover
     server.reset();
 
     std::ofstream(dir / "extract.py") << kExtract;
-    Child extract({"/usr/bin/python3", (dir / "extract.py").string(), (dir / "maildir").string(),
-                   (dir / "out").string()},
-                  false);
+    Child extract(
+        {"/usr/bin/python3", (dir / "extract.py").string(), (dir / "maildir").string(), (dir / "out").string()}, false);
     ASSERT_EQ(extract.Wait(), 0);
     EXPECT_EQ(Extracted("count"), "1");
     EXPECT_EQ(Extracted("subject"), "Remote Error Report From velorun");
@@ -109,7 +114,7 @@ TEST_F(VexlorMailTest, AServerThatIsDownOrNeverAnswersNeitherHoldsTheTrapNorOutl
         int port;
         long connectMs, totalMs, atLeastMs;
     } cases[] = {
-        {downPort, 300, 1500, 0},      // refused at once
+        {downPort, 300, 1500, 0},       // refused at once
         {silent.port, 300, 1500, 250},  // no greeting within the connect bound
         {silent.port, 1500, 400, 350},  // the total bound holds whatever phase it is in
     };
@@ -173,7 +178,7 @@ TEST_F(VexlorMailTest, CredentialsGoOnlyOverTlsAndWithoutThemMailIsSentAsBefore)
     ::setenv("HOME", dir.c_str(), 1);
     const std::string local = "127.0.0.1:" + std::to_string(port);
     struct Case {
-        const char *netrc;
+        const char* netrc;
         std::string server;
         bool sent;
     } cases[] = {
@@ -209,7 +214,7 @@ TEST(VexlorMailRules, WhenCredentialsMayBeSentAndHowDatesAreWritten) {
     EXPECT_TRUE(CredentialsMayBeSent("smtp://Mail.Example.Test", "machine \"mail.example.test\"\n login vx"));
     EXPECT_TRUE(CredentialsMayBeSent("smtp://mail.example.test", "machine other login a\ndefault login vx"));
     EXPECT_TRUE(CredentialsMayBeSent("smtp://[bad", ""));  // unreadable: the safe side
-    ::setenv("TZ", "IST-5:30", 1);  // a POSIX zone: no time-zone database needed
+    ::setenv("TZ", "IST-5:30", 1);                         // a POSIX zone: no time-zone database needed
     ::tzset();
     EXPECT_EQ(mail::DateHeader(1751378589), "Tue, 01 Jul 2025 19:33:09 +0530");
     ::unsetenv("TZ");

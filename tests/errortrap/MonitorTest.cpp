@@ -86,9 +86,8 @@ TEST_F(VexlorTest, TheFirstLiveMonitorInNameOrderIsTaken) {
     auto a = StartMonitor({"--title", "Orvane Vexlor - a"});
     auto other = StartMonitor({"--title", "Orvane Vexlor"});  // "Orvane Vexlor" < "Orvane Vexlor - a"
     auto x = StartMonitor({"--title", "Orvane Vexlorx"});
-    EXPECT_EQ(monitor::ListMonitorTitles(),
-              (std::vector<std::string>{"Orvane Vexlor", "Orvane Vexlor - 0 stale", "Orvane Vexlor - a",
-                                        "Orvane Vexlor - b"}));
+    EXPECT_EQ(monitor::ListMonitorTitles(), (std::vector<std::string>{"Orvane Vexlor", "Orvane Vexlor - 0 stale",
+                                                                      "Orvane Vexlor - a", "Orvane Vexlor - b"}));
     other.reset();  // ends cleanly and removes its socket
     vxSTART();
     std::string line;
@@ -270,8 +269,9 @@ TEST_F(VexlorTest, OnlyAMonitorOfTheUsersOwnInAFolderOfTheirOwnIsHeard) {
         fs::path xdg;
         std::vector<std::string> argv;
     } cases[] = {
-        {shared, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", plant,
-                  (shared / "vexlor").string(), "open"}},
+        {shared,
+         {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", plant,
+          (shared / "vexlor").string(), "open"}},
         {dir / "run", {"/usr/bin/python3", plant, folder.string(), "drop"}},
     };
     for (const auto& c : cases) {

@@ -93,7 +93,8 @@ TEST_F(VexlorTest, MemoryFieldsAndUserFieldFollowTheSignatureWhenArgumentsAreOff
          "[velorun] [00001] [00000.000] ->main : Sub Form_Load : [res = 42%]"},
         {"Resources=0\r\nMemory=1\r\nArguments=0\r\nUser=0\r\n",
          "[velorun] [00001] [00000.000] ->main : Sub Form_Load : [mem = 123456789]"},
-        {"Resources=0\r\nMemory=0\r\nArguments=0\r\nUser=0\r\n", "[velorun] [00001] [00000.000] ->main : Sub Form_Load"},
+        {"Resources=0\r\nMemory=0\r\nArguments=0\r\nUser=0\r\n",
+         "[velorun] [00001] [00000.000] ->main : Sub Form_Load"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.include);
@@ -119,12 +120,13 @@ TEST_F(VexlorTest, AFailingBodyWritesItsErrorLineThenItsExitLine) {
     auto all = CrLfLines(ReadFile(dir / "error.log"));
     std::vector<std::string> lines;
     for (const auto& l : all)
-        if (!l.empty() && l.find(" - start Vexlor") == std::string::npos && l.find("[velorun]") == 0) lines.push_back(l);
+        if (!l.empty() && l.find(" - start Vexlor") == std::string::npos && l.find("[velorun]") == 0)
+            lines.push_back(l);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "[velorun] [00001] [00000.000] ->main : Sub cmdPreview_Click : ");
     EXPECT_EQ(lines[1], "[velorun] [00002] [00000.000] ->\tmain : Sub PlaySound : ");
-    EXPECT_EQ(lines[2], "[velorun] ERROR 53 at main : Sub PlaySound : Line " + std::to_string(raisedAt) +
-                            " : File not found");
+    EXPECT_EQ(lines[2],
+              "[velorun] ERROR 53 at main : Sub PlaySound : Line " + std::to_string(raisedAt) + " : File not found");
     EXPECT_EQ(lines[3], "[velorun] [00003] [00000.000] <-\tmain : Sub PlaySound : ");
     EXPECT_EQ(lines[4], "[velorun] [00004] [00000.000] <-main : Sub cmdPreview_Click : ");
 }
@@ -201,8 +203,8 @@ TEST(VexlorAllocationCounter, CountsEveryFormOfNewAndFreesEachInItsOwnFamily) {
     Wide* wideQuietMany = new (std::nothrow) Wide[2];
     vxtest::countAllocations = false;
     EXPECT_EQ(vxtest::allocations.load(), 8);
-    for (void* p : {static_cast<void*>(one), static_cast<void*>(many), static_cast<void*>(quiet),
-                    static_cast<void*>(quietMany)})
+    for (void* p :
+         {static_cast<void*>(one), static_cast<void*>(many), static_cast<void*>(quiet), static_cast<void*>(quietMany)})
         escape = p;
     for (Wide* p : {wide, wideMany, wideQuiet, wideQuietMany}) {
         escape = p;
@@ -266,7 +268,8 @@ TEST_F(VexlorTest, AnErrorThatFellToItsCallersTrapLeavesAnUnbalancedExitWithoutA
     // caller's exit then found that frame and was unbalanced.
     EXPECT_NE(ReadFile(dir / "error.log")
                   .find("[velorun] ERROR 61 at main << velorize : Sub cmdVelorize_Click << Function VelorizeFile"
-                        " : Line " + std::to_string(raisedAt) + " : Disk full\r\n"),
+                        " : Line " +
+                        std::to_string(raisedAt) + " : Disk full\r\n"),
               std::string::npos);
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_EQ(ErrorRecord().ModuleName[0], "");
@@ -278,7 +281,10 @@ TEST_F(VexlorTest, AnErrorThatFellToItsCallersTrapLeavesAnUnbalancedExitWithoutA
 
 TEST_F(VexlorTest, AFrameLeftNormallyReportsItsExit) {
     vx::Proc("main", "Sub cmdVelorize_Click", [&] {
-        { vx::Frame frame("velorize", "Function VelorizeFile"); EXPECT_EQ(CallDepth(), 2); }
+        {
+            vx::Frame frame("velorize", "Function VelorizeFile");
+            EXPECT_EQ(CallDepth(), 2);
+        }
         EXPECT_EQ(CallDepth(), 1);
     });
     EXPECT_EQ(CallDepth(), 0);

@@ -71,9 +71,7 @@ void VexlorTest::TearDown() {
     std::filesystem::remove_all(dir, ec);
 }
 
-void VexlorTest::WriteIni(const std::string& text) {
-    std::ofstream(dir / "VXCLIENT.INI", std::ios::binary) << text;
-}
+void VexlorTest::WriteIni(const std::string& text) { std::ofstream(dir / "VXCLIENT.INI", std::ios::binary) << text; }
 
 std::string VexlorTest::ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

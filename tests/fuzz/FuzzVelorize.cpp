@@ -103,8 +103,8 @@ Bytes ReadAll(const char* path) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     // Byte 0: the panel choice; byte 1: the answers and the read-only bit.
-    static const int32_t kModes[6] = {kModeOneShot, kModeLoop, kModeLoopRoot, kModeDiskNoTempo, kModeDiskTempo,
-                                      kModeDiskTempoRoot};
+    static const int32_t kModes[6] = {kModeOneShot,     kModeLoop,      kModeLoopRoot,
+                                      kModeDiskNoTempo, kModeDiskTempo, kModeDiskTempoRoot};
     clsAcidSettings settings;
     settings.Mode(kModes[data[0] % 6]);
     settings.LoopBeats(1 + (data[0] >> 3) * 397);
@@ -150,7 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t i = 0; i < in.size(); ++i)
             if (in[i] != out[i] && !allowed[i]) Fail("a byte outside the acid bodies changed");
         for (size_t b : bodies)
-            if (std::memcmp(out.data() + b, in.data() + b, 24) != 0 && std::memcmp(out.data() + b, body.data(), 24) != 0)
+            if (std::memcmp(out.data() + b, in.data() + b, 24) != 0 &&
+                std::memcmp(out.data() + b, body.data(), 24) != 0)
                 Fail("an acid body holds something else than the settings");
         return 0;
     }

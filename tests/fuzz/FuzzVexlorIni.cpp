@@ -30,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char *section, *key;
         std::size_t buffer;
     };
-    static const Key kKeys[] = {{"preferences", "CircularLog", 5}, {"CicularLog", "FileName", 128},
-                                {"CicularLog", "RecordSize", 128}, {"CicularLog", "MaxRecords", 128},
-                                {"email", "Address", 255},         {"log file", "Write To Disk", 8},
+    static const Key kKeys[] = {{"preferences", "CircularLog", 5},  {"CicularLog", "FileName", 128},
+                                {"CicularLog", "RecordSize", 128},  {"CicularLog", "MaxRecords", 128},
+                                {"email", "Address", 255},          {"log file", "Write To Disk", 8},
                                 {"log file", "Capture To Disk", 8}, {"log file", "Log File", 128},
                                 {"include", "Resources", 2},        {"INCLUDE", "arguments", 2}};
     for (const auto& k : kKeys) {
@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         struct stat s {};
         if (::stat(st.CircularLogPath.c_str(), &s) == 0) {
             const long slots = st.CircularSlotCount > 0 ? st.CircularSlotCount : 1;
-            if (s.st_size > 512 + slots * static_cast<long>(st.CircularRecordSize) && s.st_size > 512 + 1024) std::abort();
+            if (s.st_size > 512 + slots * static_cast<long>(st.CircularRecordSize) && s.st_size > 512 + 1024)
+                std::abort();
         }
     }
     // Leave no file behind for the next input but the configuration itself.

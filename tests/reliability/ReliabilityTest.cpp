@@ -132,8 +132,8 @@ TEST(Reliability, AFileSizeLimitAtAnyByteOfTheAppendIsAFailedWriteNotAKill) {
         const CliResult r = RunCli({"--one-shot", path, small}, before.size() + room);
         ASSERT_EQ(r.status, 1) << "room for " << room << " bytes (a negative status is the signal): " << r.err;
         ASSERT_EQ(ReadBytes(path), before) << room;
-        EXPECT_EQ(r.err, "error!\nError: Velorizer did not change the file '" + path +
-                             "': disk full.\nOperation completed.\n")
+        EXPECT_EQ(r.err,
+                  "error!\nError: Velorizer did not change the file '" + path + "': disk full.\nOperation completed.\n")
             << room;
         EXPECT_EQ(ReadBytes(small).size(), smallBefore.size() + 32) << room;
     }
@@ -164,7 +164,8 @@ TEST(Reliability, TheDesktopProgramIgnoresTheFileSizeSignalItself) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::ifstream status("/proc/" + std::to_string(pid) + "/status");
         std::string line;
-        while (std::getline(status, line) && line.rfind("SigIgn:", 0) != 0) {}
+        while (std::getline(status, line) && line.rfind("SigIgn:", 0) != 0) {
+        }
         ignored = !line.empty() && (std::stoull(line.substr(7), nullptr, 16) >> (SIGXFSZ - 1) & 1);
     }
     ::kill(pid, SIGKILL);
@@ -186,16 +187,15 @@ TEST(Reliability, TheCommandLineNamesEveryFolderItCouldNotWalk) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "velorize: can't read the folder '" + (top / "again").string() +
                          "': it leads back to a folder that holds it\n"
-                         "velorize: can't read the folder '" + (top / "locked").string() +
-                         "': permission denied\nOperation completed.\n");
+                         "velorize: can't read the folder '" +
+                         (top / "locked").string() + "': permission denied\nOperation completed.\n");
     EXPECT_TRUE(ReadWithSndfile(a).hasLoop);
     EXPECT_FALSE(ReadWithSndfile(hidden).hasLoop);
 }
 
 TEST(Reliability, FilesThatChangeBetweenTheListingAndTheTag) {
     TempDir dir;
-    for (const char* n : {"1-keep.wav", "2-vanish.wav", "3-folder.wav", "4-locked.wav", "5-keep.wav"})
-        Tone(dir, n);
+    for (const char* n : {"1-keep.wav", "2-vanish.wav", "3-folder.wav", "4-locked.wav", "5-keep.wav"}) Tone(dir, n);
     std::vector<std::string> listed;
     EnumFolders walker;
     walker.File = [&](const std::string& p) { listed.push_back(p); };
@@ -217,9 +217,13 @@ TEST(Reliability, FilesThatChangeBetweenTheListingAndTheTag) {
     const std::string messages = RunInChild([&](std::string& out) { out = TagAll(listed); }, true);
 
     const std::string d = dir.path().string();
-    EXPECT_EQ(messages, "Velorizer did not change the file '" + d + "/2-vanish.wav': file not found.\n"
-                        "Velorizer did not change the file '" + d + "/3-folder.wav': it is a folder.\n"
-                        "mmioOpen failed on " + d + "/4-locked.wav\n");
+    EXPECT_EQ(messages, "Velorizer did not change the file '" + d +
+                            "/2-vanish.wav': file not found.\n"
+                            "Velorizer did not change the file '" +
+                            d +
+                            "/3-folder.wav': it is a folder.\n"
+                            "mmioOpen failed on " +
+                            d + "/4-locked.wav\n");
     EXPECT_EQ(ReadBytes(listed[0]).size(), keep.size() + 32) << "the batch goes on";
     EXPECT_EQ(ReadBytes(listed[4]).size(), keep.size() + 32);
     // The file it could not open keeps its bytes and its permissions.
@@ -262,11 +266,16 @@ TEST(Reliability, AFileOnAReadOnlyMountIsLeftWithAMessage) {
     // A private mount namespace where we may mount a tmpfs and make it read-only.
     TempDir dir;
     const std::string seed = Tone(dir, "seed.wav");
-    const std::string script =
-        "set -e; m=" + (dir / "mnt") + "; mkdir -p $m; mount -t tmpfs -o size=4m tmpfs $m; "
-        "cp " + seed + " $m/a.wav; cp " + seed + " $m/b.wav; chmod 444 $m/b.wav; mount -o remount,ro $m; "
-        "set +e; " + kVelorize + " --loop 4 --yes-to-all $m/a.wav $m/b.wav 2>&1; echo \"rc=$?\"; "
-        "cmp -s " + seed + " $m/a.wav && cmp -s " + seed + " $m/b.wav && echo unchanged";
+    const std::string script = "set -e; m=" + (dir / "mnt") +
+                               "; mkdir -p $m; mount -t tmpfs -o size=4m tmpfs $m; "
+                               "cp " +
+                               seed + " $m/a.wav; cp " + seed +
+                               " $m/b.wav; chmod 444 $m/b.wav; mount -o remount,ro $m; "
+                               "set +e; " +
+                               kVelorize +
+                               " --loop 4 --yes-to-all $m/a.wav $m/b.wav 2>&1; echo \"rc=$?\"; "
+                               "cmp -s " +
+                               seed + " $m/a.wav && cmp -s " + seed + " $m/b.wav && echo unchanged";
     const std::string cmd = "unshare --user --map-root-user --mount sh -c '" + script + "' 2>&1";
     FILE* p = ::popen(cmd.c_str(), "r");
     std::string out;
@@ -351,7 +360,8 @@ TEST(Reliability, ABatchKilledAtRandomMomentsNeverDamagesAFile) {
         if (pid == 0) {
             const int devnull = ::open("/dev/null", O_WRONLY);
             ::dup2(devnull, 2);
-            ::execl(kVelorize.c_str(), "velorize", "--loop", "4", "--yes-to-all", "--no-journal", batch.c_str(), nullptr);
+            ::execl(kVelorize.c_str(), "velorize", "--loop", "4", "--yes-to-all", "--no-journal", batch.c_str(),
+                    nullptr);
             ::_exit(127);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % (full.count() + 1)));
@@ -380,7 +390,8 @@ TEST(Reliability, ABatchKilledAtRandomMomentsNeverDamagesAFile) {
         EXPECT_EQ(again.status, 0) << again.err;
         for (const auto& p : paths) ASSERT_EQ(ReadBytes(p), complete) << p << " after kill " << k;
     }
-    std::printf("%d kills, %d files: %d untouched, %d tagged, %d with the chunk behind the form (all completed by "
-                "the second run), 0 damaged\n", kills,
-                kills * files, untouched, tagged, interrupted);
+    std::printf(
+        "%d kills, %d files: %d untouched, %d tagged, %d with the chunk behind the form (all completed by "
+        "the second run), 0 damaged\n",
+        kills, kills * files, untouched, tagged, interrupted);
 }

@@ -42,9 +42,10 @@ TEST_F(VexlorTest, AMillionTraceLinesKeepTheRingWithinItsSize) {
 TEST_F(VexlorTest, LogsInFoldersThatCannotBeWrittenAreSkippedQuietly) {
     // A folder path through a regular file can't be created, even by root.
     std::ofstream(dir / "plain") << "x";
-    WriteIni("[preferences]\r\nCircularLog=1\r\n[CicularLog]\r\nFileName=plain/circ.log\r\n"
-             "[log file]\r\nWrite To Disk=1\r\nCapture To Disk=1\r\nLog File=" + (dir / "plain" / "error.log").string() +
-             "\r\n");
+    WriteIni(
+        "[preferences]\r\nCircularLog=1\r\n[CicularLog]\r\nFileName=plain/circ.log\r\n"
+        "[log file]\r\nWrite To Disk=1\r\nCapture To Disk=1\r\nLog File=" +
+        (dir / "plain" / "error.log").string() + "\r\n");
     int16_t result = 0;
     vx::Proc("main", "Sub cmdVELORize_Click", [&] {
         vx::Proc("main", "Sub Velorize", [] { throw vb::RunTimeError(61); });

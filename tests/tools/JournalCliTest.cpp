@@ -94,7 +94,7 @@ Stops KillAtSyscall(pid_t pid, size_t stopAt) {
 }
 
 Result Velorize(const std::vector<std::string>& args, const TempDir& dir, const char* journal = nullptr,
-               rlim_t fileSizeLimit = RLIM_INFINITY) {
+                rlim_t fileSizeLimit = RLIM_INFINITY) {
     const std::string outputs = dir / "velorize";
     int status = 0;
     ::waitpid(Start(args, dir / "state", outputs, journal, fileSizeLimit), &status, 0);
@@ -105,7 +105,8 @@ Result Velorize(const std::vector<std::string>& args, const TempDir& dir, const 
 std::vector<std::string> RunIds(const TempDir& dir) {
     std::vector<std::string> ids;
     const std::string out = Velorize({"--runs"}, dir).out;
-    for (size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) ids.push_back(out.substr(at, out.find(' ', at) - at));
+    for (size_t at = 0; at < out.size(); at = out.find('\n', at) + 1)
+        ids.push_back(out.substr(at, out.find(' ', at) - at));
     return ids;
 }
 
@@ -124,12 +125,12 @@ TEST(Journal, ASoxBatchOfEveryFormatIsUndoneToTheByteRunByRun) {
     std::filesystem::create_directory(dir.path() / "lib");
     std::vector<std::string> files;
     const std::vector<std::tuple<int, int, int, const char*>> formats = {
-        {44100, 2, 16, "signed-integer"}, {48000, 2, 24, "signed-integer"}, {96000, 1, 32, "signed-integer"},
+        {44100, 2, 16, "signed-integer"},  {48000, 2, 24, "signed-integer"}, {96000, 1, 32, "signed-integer"},
         {22050, 1, 8, "unsigned-integer"}, {44100, 2, 32, "floating-point"}, {48000, 2, 64, "floating-point"},
         {8000, 6, 16, "signed-integer"}};
     for (const auto& [rate, channels, bits, encoding] : formats)
-        files.push_back(MakeSoxWave(dir, "lib/" + std::to_string(files.size()) + ".wav", rate, channels, bits,
-                                    encoding, 0.3));
+        files.push_back(
+            MakeSoxWave(dir, "lib/" + std::to_string(files.size()) + ".wav", rate, channels, bits, encoding, 0.3));
     ::chmod(files[0].c_str(), 0444);
     const auto original = Snapshot(files);
 
@@ -186,7 +187,8 @@ TEST(Journal, UndoLeavesAFileChangedSinceTheRunAloneAndSaysWhatDiffers) {
                             " bytes long, not " + std::to_string(tagged.size()) + ").\n" + prefix + files[0] +
                             "': it has changed since the run (the bytes from offset " +
                             std::to_string(original.at(files[0]).size()) + " on are not those the run wrote).\n" +
-                            "Run " + RunIds(dir).back() + " not wholly undone: 1 file restored, 3 files left as they are.\n");
+                            "Run " + RunIds(dir).back() +
+                            " not wholly undone: 1 file restored, 3 files left as they are.\n");
     EXPECT_EQ(Snapshot({files[0], files[1], files[2]}), changed);
     EXPECT_EQ(ReadBytes(files[3]), original.at(files[3]));
     EXPECT_FALSE(Contains(Velorize({"--runs"}, dir).out, "(undone)"));
@@ -249,8 +251,9 @@ TEST(Journal, RemovalIsReadBackAsUntaggedAndUndone) {
 
     Result r = Velorize({"--remove", sox, inner, dir / "behind.wav", plain, readOnly}, dir);
     EXPECT_EQ(r.status, 1) << "the read-only file could not be asked about";
-    EXPECT_EQ(r.err, "velorize: skipped '" + readOnly + "': it is read-only, and there is no terminal to ask "
-                     "(answer with --yes-to-all or --no-to-all)\nOperation completed.\n");
+    EXPECT_EQ(r.err, "velorize: skipped '" + readOnly +
+                         "': it is read-only, and there is no terminal to ask "
+                         "(answer with --yes-to-all or --no-to-all)\nOperation completed.\n");
     EXPECT_EQ(Velorize({"--remove", "--yes-to-all", readOnly}, dir).status, 0);
     EXPECT_EQ(ReadBytes(sox), untagged) << "the exact inverse of the append";
     EXPECT_EQ(ReadBytes(readOnly), untagged);
@@ -365,7 +368,8 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
     std::vector<std::string> ids = RunIds(dir);
     ASSERT_EQ(ids.size(), 100u);
     EXPECT_EQ(ids[0], "20000101-000000-106");
-    for (const std::string& p : {state + "/velorizer", state + "/velorizer/runs", state + "/velorizer/runs/" + ids.back() + ".journal"}) {
+    for (const std::string& p :
+         {state + "/velorizer", state + "/velorizer/runs", state + "/velorizer/runs/" + ids.back() + ".journal"}) {
         struct stat st {};
         ::stat(p.c_str(), &st);
         EXPECT_EQ(st.st_mode & 0777, p.ends_with(".journal") ? 0600u : 0700u) << p;
@@ -390,7 +394,9 @@ TEST(Journal, FilesTaggedAtOnceEndAsOneAtATimeLeavesThemAndAreUndone) {
         for (int i = 0; i < 240; ++i) {
             const std::string folder = top + "/pack" + std::to_string(i % 7) + (i % 3 ? "/sub" : "");
             std::filesystem::create_directories(folder);
-            std::filesystem::copy_file(i % 3 == 0 ? seedA : i % 3 == 1 ? seedB : seedC,
+            std::filesystem::copy_file(i % 3 == 0   ? seedA
+                                       : i % 3 == 1 ? seedB
+                                                    : seedC,
                                        folder + "/loop" + std::to_string(i) + ".wav");
         }
         WriteBytes(top + "/pack0/not-a-wave.wav", Bytes(64, 'x'));
@@ -406,8 +412,8 @@ TEST(Journal, FilesTaggedAtOnceEndAsOneAtATimeLeavesThemAndAreUndone) {
     build(one);
     build(many);
     // A file tagged before: asked about, so answered by --yes-to-all.
-    ASSERT_EQ(Velorize({"--one-shot", "--jobs", "1", one + "/pack5/loop12.wav", many + "/pack5/loop12.wav"}, dir).status,
-              0);
+    ASSERT_EQ(
+        Velorize({"--one-shot", "--jobs", "1", one + "/pack5/loop12.wav", many + "/pack5/loop12.wav"}, dir).status, 0);
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::recursive_directory_iterator(one))
         if (!e.is_directory()) names.push_back(e.path().string().substr(one.size()));
@@ -459,7 +465,8 @@ TEST(Journal, FilesTaggedAtOnceEndAsOneAtATimeLeavesThemAndAreUndone) {
     for (const auto& n : names) {
         if (n.find("fifo") != std::string::npos) continue;
         EXPECT_TRUE(ReadBytes(one + n) == ReadBytes(many + n)) << n << " differs";
-        struct stat a {}, b {};
+        struct stat a {
+        }, b{};
         ::stat((one + n).c_str(), &a);
         ::stat((many + n).c_str(), &b);
         EXPECT_EQ(a.st_mode, b.st_mode) << n;

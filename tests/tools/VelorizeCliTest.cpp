@@ -108,7 +108,8 @@ TEST(VelorizeCli, TagsFilesAndFoldersAndShowsWhatItWrote) {
     WriteBytes(dir / "cut.wav", cut);
     CliRun cutShow = Velorize("--show " + Quote(dir / "cut.wav"), dir);
     EXPECT_EQ(cutShow.status, 1);
-    EXPECT_EQ(cutShow.err, "velorize: can't read '" + (dir / "cut.wav") + "': it holds fewer bytes than its RIFF header declares\n");
+    EXPECT_EQ(cutShow.err,
+              "velorize: can't read '" + (dir / "cut.wav") + "': it holds fewer bytes than its RIFF header declares\n");
 }
 
 TEST(VelorizeCli, QuestionsWithoutATerminalAreAnsweredByTheFlagsOrNo) {
@@ -119,8 +120,9 @@ TEST(VelorizeCli, QuestionsWithoutATerminalAreAnsweredByTheFlagsOrNo) {
 
     CliRun no = Velorize("--loop 2 " + Quote(f), dir);
     EXPECT_EQ(no.status, 1) << "a file no one could be asked about is no success";
-    EXPECT_EQ(no.err, "velorize: skipped '" + f + "': it is already tagged, and there is no terminal to ask "
-                      "(answer with --yes-to-all or --no-to-all)\nOperation completed.\n");
+    EXPECT_EQ(no.err, "velorize: skipped '" + f +
+                          "': it is already tagged, and there is no terminal to ask "
+                          "(answer with --yes-to-all or --no-to-all)\nOperation completed.\n");
     EXPECT_EQ(ReadBytes(f), tagged);
     CliRun noToAll = Velorize("--loop 2 --no-to-all " + Quote(f), dir);
     EXPECT_EQ(noToAll.status, 0) << "declined by the flag";
@@ -147,7 +149,8 @@ TEST(VelorizeCli, FailuresAreReportedWithTheDesktopTextsAndExitOne) {
     EXPECT_EQ(r.err, "Error: mmioDescend failed on " + shown + "\nOperation completed.\n");
     EXPECT_TRUE(ReadWithSndfile(good).hasLoop) << "the run goes on after a failed file";
     EXPECT_EQ(ReadBytes(bad), Bytes(64, 'x'));
-    EXPECT_EQ(Velorize("--show " + Quote(bad), dir).err, "velorize: can't read '" + shown + "': it is not a WAVE file\n");
+    EXPECT_EQ(Velorize("--show " + Quote(bad), dir).err,
+              "velorize: can't read '" + shown + "': it is not a WAVE file\n");
 
     for (const std::string missing : {"gone.wav", "nothing-here"}) {
         CliRun r2 = Velorize("--one-shot " + Quote(dir / missing), dir);
@@ -169,16 +172,39 @@ TEST(VelorizeCli, UsageErrorsExitTwoAndWriteNothing) {
     TempDir dir;
     const std::string f = Tone(dir, "a.wav");
     const Bytes before = ReadBytes(f);
-    for (const std::string args : {"", "--loop 4", "--root C", "--loop 0", "--loop 10001", "--loop x",
-                                   "--tempo 120", "--disk-based --tempo 59.9", "--disk-based --tempo 240.5",
-                                   "--disk-based --tempo nan", "--disk-based --tempo -nan", "--disk-based --tempo NAN",
-                                   "--disk-based --tempo 'nan(1)'", "--disk-based --tempo inf",
-                                   "--loop 4 --root H", "--one-shot --loop 4", "--show --one-shot",
-                                   "--yes-to-all --no-to-all --one-shot", "--bogus --one-shot", "--loop-at 0",
-                                   "--loop-at inf", "--loop-at Name", "--loop 4 --loop-at 96", "--show --dry-run",
-                                   "--format json", "--show --format xml", "--one-shot --jobs 0",
-                                   "--one-shot --jobs -1", "--one-shot --jobs x", "--one-shot --jobs 257",
-                                   "--one-shot --jobs 4.5", "--show --jobs", "--runs --jobs 2",
+    for (const std::string args : {"",
+                                   "--loop 4",
+                                   "--root C",
+                                   "--loop 0",
+                                   "--loop 10001",
+                                   "--loop x",
+                                   "--tempo 120",
+                                   "--disk-based --tempo 59.9",
+                                   "--disk-based --tempo 240.5",
+                                   "--disk-based --tempo nan",
+                                   "--disk-based --tempo -nan",
+                                   "--disk-based --tempo NAN",
+                                   "--disk-based --tempo 'nan(1)'",
+                                   "--disk-based --tempo inf",
+                                   "--loop 4 --root H",
+                                   "--one-shot --loop 4",
+                                   "--show --one-shot",
+                                   "--yes-to-all --no-to-all --one-shot",
+                                   "--bogus --one-shot",
+                                   "--loop-at 0",
+                                   "--loop-at inf",
+                                   "--loop-at Name",
+                                   "--loop 4 --loop-at 96",
+                                   "--show --dry-run",
+                                   "--format json",
+                                   "--show --format xml",
+                                   "--one-shot --jobs 0",
+                                   "--one-shot --jobs -1",
+                                   "--one-shot --jobs x",
+                                   "--one-shot --jobs 257",
+                                   "--one-shot --jobs 4.5",
+                                   "--show --jobs",
+                                   "--runs --jobs 2",
                                    "--undo --jobs 2"}) {
         const bool pathless = args == "--loop 4" || args.starts_with("--runs") || args.starts_with("--undo");
         const std::string paths = pathless ? "" : " " + Quote(f);
@@ -261,10 +287,12 @@ TEST(VelorizeCli, BeatsFromATempoAndTheRootFromTheNameAsTheDryRunForetold) {
 
     CliRun dry = Velorize("--dry-run " + args, dir);
     EXPECT_EQ(dry.status, 1) << "files would be left alone";
-    EXPECT_EQ(dry.out, inTime + ": would write type loop (mode 22), root note A (MIDI 69), 4 beats, meter 4/4, "
-                                "tempo 98.00419 bpm\n" +
-                           late + ": would be left alone: it is no loop at 100 bpm: 4 beats would make it "
-                                  "97.99918 bpm\n" +
+    EXPECT_EQ(dry.out, inTime +
+                           ": would write type loop (mode 22), root note A (MIDI 69), 4 beats, meter 4/4, "
+                           "tempo 98.00419 bpm\n" +
+                           late +
+                           ": would be left alone: it is no loop at 100 bpm: 4 beats would make it "
+                           "97.99918 bpm\n" +
                            kick + ": would be left alone: its name gives no tempo\n" + pad +
                            ": would write type loop (mode 20), no root note, 4 beats, meter 4/4, tempo 96 bpm; its "
                            "name gives no key, so it gets no root note\n");
@@ -273,9 +301,11 @@ TEST(VelorizeCli, BeatsFromATempoAndTheRootFromTheNameAsTheDryRunForetold) {
     CliRun run = Velorize(args, dir);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(SortedLines(run.err),
-              SortedLines("velorize: skipped '" + late + "': it is no loop at 100 bpm: 4 beats would make it "
-                          "97.99918 bpm\nvelorize: skipped '" + kick + "': its name gives no tempo\nvelorize: '" +
-                          pad + "': its name gives no key, so it gets no root note\nOperation completed.\n"));
+              SortedLines("velorize: skipped '" + late +
+                          "': it is no loop at 100 bpm: 4 beats would make it "
+                          "97.99918 bpm\nvelorize: skipped '" +
+                          kick + "': its name gives no tempo\nvelorize: '" + pad +
+                          "': its name gives no key, so it gets no root note\nOperation completed.\n"));
     EXPECT_TRUE(run.err.ends_with("\nOperation completed.\n")) << run.err;
     const SndInfo tagged = ReadWithSndfile(inTime);
     EXPECT_EQ(tagged.numBeats, 4);
@@ -321,8 +351,9 @@ TEST(VelorizeCli, ShowAsJsonAndCsvReadsBackAsTheFilesBytes) {
         WriteBytes(dir / format, Bytes(r.out.begin(), r.out.end()));
     }
     const std::string checker = std::string(VELORIZER_SOURCE_DIR) + "/tests/tools/check-show-data.py";
-    FILE* p = ::popen(("/usr/bin/python3 " + Quote(checker) + " " + Quote(dir / "json") + " " + Quote(dir / "csv") +
-                       " 2>&1").c_str(), "r");
+    FILE* p = ::popen(
+        ("/usr/bin/python3 " + Quote(checker) + " " + Quote(dir / "json") + " " + Quote(dir / "csv") + " 2>&1").c_str(),
+        "r");
     std::string checked;
     char buf[4096];
     for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) checked.append(buf, n);

@@ -55,11 +55,10 @@ TEST(BatchRun, EachFileIsToldAsItWentAndCancelEndsTheRun) {
     ui.answers = {kAnswerNo, kAnswerCancel};
     Recorder seen;
     const BatchResult r = BatchRun({fresh, text, tagged, cancelled, never}, Loop(2), ui).Run(&seen);
-    EXPECT_EQ(seen.events, (std::vector<std::string>{"start 5", "before 1 1-fresh.wav", "after 1 done",
-                                                     "before 2 2-text.wav", "after 2 failed",
-                                                     "before 3 3-tagged.wav", "after 3 declined",
-                                                     "before 4 4-cancel.wav", "after 4 cancelled",
-                                                     "end 4 cancelled"}));
+    EXPECT_EQ(seen.events,
+              (std::vector<std::string>{"start 5", "before 1 1-fresh.wav", "after 1 done", "before 2 2-text.wav",
+                                        "after 2 failed", "before 3 3-tagged.wav", "after 3 declined",
+                                        "before 4 4-cancel.wav", "after 4 cancelled", "end 4 cancelled"}));
     EXPECT_EQ(r.visited, 4u);
     EXPECT_EQ(r.failed, 1u);
     EXPECT_TRUE(r.cancelled);

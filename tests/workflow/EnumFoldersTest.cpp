@@ -93,8 +93,8 @@ TEST(EnumFolders, AWideDeepTreeWithCyclesAndALockedFolderComesInThePlainWalksOrd
         const std::string n = name();
         Touch(folders[rng() % folders.size()] / (n + (i % 3 == 0 ? ".WAV" : i % 3 == 1 ? ".wav" : ".txt")));
     }
-    fs::create_directory_symlink(r, folders[200] / "loop");              // back to the top
-    fs::create_directory_symlink(folders[10], folders[300] / "again");   // a folder walked elsewhere
+    fs::create_directory_symlink(r, folders[200] / "loop");             // back to the top
+    fs::create_directory_symlink(folders[10], folders[300] / "again");  // a folder walked elsewhere
     fs::create_directory_symlink(r / "nowhere", folders[50] / "dangling");
     ::chmod(dir.path().c_str(), 0755);
     ::chmod(folders[120].c_str(), 0);  // can't be listed by an ordinary user
@@ -136,9 +136,9 @@ TEST(EnumFolders, OwnFilesFirstThenEachSubfolderInNameOrder) {
                           "sub1/.wav", "sub1/song.wave"})
         Touch(r / f);
     const std::string root = r.string();
-    EXPECT_EQ(Walk(root), (std::vector<std::string>{root + "/A.WAV", root + "/b.wav", root + "/sub1/.wav",
-                                                    root + "/sub1/y.Wav", root + "/sub1/deeper/x.wav",
-                                                    root + "/sub2/z.wav", root + "/Sub3/w.wav"}));
+    EXPECT_EQ(Walk(root),
+              (std::vector<std::string>{root + "/A.WAV", root + "/b.wav", root + "/sub1/.wav", root + "/sub1/y.Wav",
+                                        root + "/sub1/deeper/x.wav", root + "/sub2/z.wav", root + "/Sub3/w.wav"}));
     EXPECT_EQ(Walk(root + "/"), Walk(root)) << "a trailing separator gives the same paths";
     EXPECT_EQ(Walk(root, "*.txt"), (std::vector<std::string>{root + "/c.txt"}));
 }
@@ -150,12 +150,12 @@ TEST(EnumFolders, LinksAreFollowedButNoFolderIsWalkedTwice) {
     Touch(r / "outside/o.wav");
     fs::create_directory_symlink("..", r / "lib/up");               // a cycle
     fs::create_directory_symlink(r / "outside", r / "lib/linked");  // a folder elsewhere
-    fs::create_symlink(r / "outside/o.wav", r / "lib/l.wav");        // a file elsewhere
+    fs::create_symlink(r / "outside/o.wav", r / "lib/l.wav");       // a file elsewhere
     fs::create_symlink(r / "nowhere.wav", r / "lib/dangling.wav");
     const std::string lib = (r / "lib").string();
     const auto found = Walk(lib);
-    EXPECT_EQ(found, (std::vector<std::string>{lib + "/a.wav", lib + "/dangling.wav", lib + "/l.wav",
-                                               lib + "/linked/o.wav"}))
+    EXPECT_EQ(found,
+              (std::vector<std::string>{lib + "/a.wav", lib + "/dangling.wav", lib + "/l.wav", lib + "/linked/o.wav"}))
         << "up/ leads back to the top, whose folders were all walked already";
 }
 

@@ -40,7 +40,7 @@ TEST(FillSettings, TheSixPanelChoicesGiveTheSixModes) {
         {loop(1, 8), 22, 60, 8, 120.0f},   // C
         {loop(12, 3), 22, 71, 3, 120.0f},  // B
         {disk(true, 0, 95500), 28, 60, 4, 95.5f},
-        {disk(true, 1, 120000), 30, 48, 4, 120.0f},  // C
+        {disk(true, 1, 120000), 30, 48, 4, 120.0f},   // C
         {disk(true, 12, 60001), 30, 59, 4, 60.001f},  // B
         {disk(false, 7, 240000), 25, 60, 4, 240.0f},  // the root-note list is not read
     };

@@ -81,8 +81,8 @@ TEST(ReadAhead, StaysInItsWindowAndChangesNothingNotEvenAFifo) {
     WriteBytes(dir / "text.wav", {'h', 'i'});
     WriteBytes(dir / "empty.wav", {});
     ::chmod(files[3].c_str(), 0444);
-    for (const char* odd : {"fifo.wav", "link-to-fifo.wav", "link.wav", "folder.wav", "text.wav", "empty.wav",
-                            "missing.wav"})
+    for (const char* odd :
+         {"fifo.wav", "link-to-fifo.wav", "link.wav", "folder.wav", "text.wav", "empty.wav", "missing.wav"})
         files.insert(files.begin() + 5, dir / odd);
     std::map<std::string, Seen> before;
     for (const auto& f : files) before[f] = Look(f);

@@ -18,9 +18,8 @@ namespace velorizer::cli {
 // Calls work(i) for every i below `count` on `jobs` threads, and emit(i,
 // result) on the calling thread in the order of i. At most a few results per
 // thread wait to be emitted. With one job, plainly one after another.
-template <typename Result>
-void InOrder(size_t count, unsigned jobs, const std::function<Result(size_t)>& work,
-             const std::function<void(size_t, Result&)>& emit) {
+template <typename Result> void InOrder(size_t count, unsigned jobs, const std::function<Result(size_t)>& work,
+                                        const std::function<void(size_t, Result&)>& emit) {
     if (jobs <= 1 || count <= 1) {
         for (size_t i = 0; i < count; ++i) {
             Result r = work(i);

@@ -124,8 +124,7 @@ int ShowAsData(const std::vector<std::string>& files, DataFormat format, unsigne
     return status;
 }
 
-int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules,
-           unsigned jobs) {
+int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules, unsigned jobs) {
     if (files.empty()) Say("No files were found in the specified directory.");
     int status = 0;
     InOrder<Printed>(

@@ -32,8 +32,7 @@ int ShowAsData(const std::vector<std::string>& files, DataFormat format, unsigne
 // For each file, what tagging with `choice` and `rules` would write, or why it
 // would leave the file alone; writes nothing; `jobs` threads look at the
 // files. Exit status 0, or 1 when a file would be left alone.
-int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules,
-           unsigned jobs);
+int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules, unsigned jobs);
 
 // The batch run's per-file hook for `rules`, with messages that name the file.
 BatchRun::FileHook FileHook(const PerFileRules& rules);

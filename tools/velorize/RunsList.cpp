@@ -28,7 +28,10 @@ bool PrintRuns(std::ostream& out, std::string& error) {
         program.resize(std::max<size_t>(program.size(), 8), ' ');
         const std::string files = std::to_string(r.files) + (r.files == 1 ? " file " : " files");
         out << r.id << "  " << When(r.startedNs) << "  " << program << "  " << files << "  " << r.settings
-            << (r.undone ? "  (undone)" : !r.finished ? "  (stopped before its end)" : r.cancelled ? "  (cancelled)" : "")
+            << (r.undone      ? "  (undone)"
+                : !r.finished ? "  (stopped before its end)"
+                : r.cancelled ? "  (cancelled)"
+                              : "")
             << "\n";
     }
     return true;

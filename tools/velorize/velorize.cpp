@@ -278,7 +278,8 @@ Options ParseArguments(int argc, char** argv) {
             const std::string v = value("a note");
             o.rules.rootFromName = v == "name";
             o.rootIndex = o.rules.rootFromName ? 0 : RootIndex(v);
-            if (o.rootIndex < 0) UsageError("--root takes C, C#, D, D#, E, F, F#, G, G#, A, A#, B or none, not '" + v + "'");
+            if (o.rootIndex < 0)
+                UsageError("--root takes C, C#, D, D#, E, F, F#, G, G#, A, A#, B or none, not '" + v + "'");
         } else if (a == "--yes-to-all" || a == "--no-to-all") {
             if (answersGiven) UsageError("choose one of --yes-to-all and --no-to-all");
             answersGiven = true;
@@ -383,8 +384,8 @@ public:
             // No one can answer: the file is skipped, and the run must not pass
             // for one that tagged everything.
             ClearProgress();
-            Say("velorize: skipped '" + path + "': " +
-                (question == ChangeQuestion::ReadOnly ? "it is read-only" : "it is already tagged") +
+            Say("velorize: skipped '" + path +
+                "': " + (question == ChangeQuestion::ReadOnly ? "it is read-only" : "it is already tagged") +
                 ", and there is no terminal to ask (answer with --yes-to-all or --no-to-all)");
             skippedUnasked = true;
             return kAnswerNo;
@@ -490,7 +491,8 @@ std::string SettingsText(const Options& o, const PanelChoice& choice) {
     std::string kind = text.substr(0, comma), root = comma == std::string::npos ? "" : text.substr(comma);
     if (o.rules.loopAtName) kind = "loop at the tempo in each name";
     else if (o.rules.loopAtBpm) kind = "loop at " + ShortestText(*o.rules.loopAtBpm) + " bpm";
-    const bool rooted = choice.kind == PanelChoice::Loop || (choice.kind == PanelChoice::DiskBased && choice.tempoChecked);
+    const bool rooted =
+        choice.kind == PanelChoice::Loop || (choice.kind == PanelChoice::DiskBased && choice.tempoChecked);
     if (o.rules.rootFromName && rooted) root = ", root note from each name";
     return kind + root;
 }

@@ -89,7 +89,9 @@ public:
         return buf;
     }
     bool Set() const { return compiled_; }
-    bool Search(const std::string& line) const { return compiled_ && ::regexec(&re_, line.c_str(), 0, nullptr, 0) == 0; }
+    bool Search(const std::string& line) const {
+        return compiled_ && ::regexec(&re_, line.c_str(), 0, nullptr, 0) == 0;
+    }
 
 private:
     regex_t re_{};
@@ -170,8 +172,7 @@ class Output {
 public:
     void Line(std::string text) {
         if (out_.Put(std::move(text))) {
-            if (dropped_ > 0)
-                Notice("vexlor-monitor: " + std::to_string(dropped_) + " trace lines were dropped\n");
+            if (dropped_ > 0) Notice("vexlor-monitor: " + std::to_string(dropped_) + " trace lines were dropped\n");
             dropped_ = 0;
         } else if (dropped_++ == 0) {
             Notice("vexlor-monitor: standard output is not being read; dropping trace lines\n");
@@ -380,7 +381,7 @@ int main(int argc, char** argv) {
     if (!monitor::IsMonitorTitle(mon.options.title))
         std::fprintf(stderr, "vexlor-monitor: warning: programs only look for \"Orvane Vexlor\" titles\n");
 
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);

@@ -162,7 +162,7 @@ private slots:
             // The window takes no input now: no second run, no drop.
             QTest::mouseClick(c("cmdVELORize"), Qt::LeftButton);
             refused = !DropPaths(c<QTreeView>("lvwFiles")->viewport(), {files[0]});
-            Closing(&closing)(modal);
+            Closing (&closing)(modal);
         }});
         TraceWatch trace;
         Click("cmdVELORize");
@@ -198,11 +198,15 @@ private slots:
         QStringList questions;
         QString closing;
         QString title;
-        AnswerInTurn({[&](QWidget* m) { title = m->windowTitle(); Answer(3, &questions)(m); }, Closing(&closing)});
+        AnswerInTurn({[&](QWidget* m) {
+                          title = m->windowTitle();
+                          Answer(3, &questions)(m);
+                      },
+                      Closing(&closing)});
         Click("cmdVELORize");
         QCOMPARE(title, QString("Confirm Velorizing"));
-        QCOMPARE(questions, QStringList{QString::fromStdString("Are you sure you want to Velorize the read-only file '" +
-                                                              files[0] + "'?")});
+        QCOMPARE(questions, QStringList{QString::fromStdString(
+                                "Are you sure you want to Velorize the read-only file '" + files[0] + "'?")});
         QCOMPARE(closing, QString("Operation cancelled."));
         for (size_t i = 0; i < files.size(); ++i) QVERIFY(Bytes(files[i]) == before[i]);
         QVERIFY(!w_->Working()->isVisible());
@@ -225,8 +229,8 @@ private slots:
         questions.clear();
         AnswerInTurn({Answer(3, &questions), Closing(&closing)});
         Click("cmdVELORize");
-        QCOMPARE(questions, QStringList{QString::fromStdString("Are you sure you want to Velorize the read-only file '" +
-                                                              files[0] + "'?")});
+        QCOMPARE(questions, QStringList{QString::fromStdString(
+                                "Are you sure you want to Velorize the read-only file '" + files[0] + "'?")});
         QCOMPARE(closing, QString("Operation cancelled."));
     }
 
@@ -353,7 +357,8 @@ private slots:
         QCOMPARE(frame.x(), area.x() + (area.width() - frame.width()) / 2);
 
         // Yes to All, then a question closed from its frame: Cancel, not the earlier answer.
-        WhenModal([](QWidget* m) { QTest::mouseClick(qobject_cast<frmConfirmReadOnly*>(m)->cmdConfirm(1), Qt::LeftButton); });
+        WhenModal(
+            [](QWidget* m) { QTest::mouseClick(qobject_cast<frmConfirmReadOnly*>(m)->cmdConfirm(1), Qt::LeftButton); });
         QCOMPARE(velorizer::GetConfirmReadOnly("t", "first"), 3);
         QString secondText;
         WhenModal([&](QWidget* m) {
@@ -386,7 +391,8 @@ private slots:
                 QCOMPARE(label->textFormat(), Qt::PlainText);
                 seen = {label->text(), label->toolTip()};
             });
-            if (velorizer::GetConfirmReadOnly("Confirm Velorizing", message) != 1) QTest::qFail("not Yes", __FILE__, __LINE__);
+            if (velorizer::GetConfirmReadOnly("Confirm Velorizing", message) != 1)
+                QTest::qFail("not Yes", __FILE__, __LINE__);
             return seen;
         };
         // A 232-character path wraps, and all of it shows.
@@ -399,9 +405,11 @@ private slots:
         QCOMPARE(WithoutBlanks(seen[0]), WithoutBlanks(QString::fromStdString(message)));
         QCOMPARE(seen[1], QString());
         // More than the screen holds: the middle is left out, the whole is in the tooltip.
-        const std::string huge = "Are you sure you want to re-Velorize the file '" + std::string(30000, 'x') + "/end.wav'?";
+        const std::string huge =
+            "Are you sure you want to re-Velorize the file '" + std::string(30000, 'x') + "/end.wav'?";
         seen = ask(huge);
-        QVERIFY(seen[0].startsWith("Are you sure") && seen[0].endsWith("/end.wav'?") && seen[0].contains(QChar(0x2026)));
+        QVERIFY(seen[0].startsWith("Are you sure") && seen[0].endsWith("/end.wav'?") &&
+                seen[0].contains(QChar(0x2026)));
         QCOMPARE(seen[1], QString::fromStdString(huge));
         // A name with a line break and markup: one line, shown as it is.
         seen = ask("Are you sure you want to re-Velorize the file '/tmp/a\nb<b>c</b>.wav'?");

@@ -114,9 +114,13 @@ void WhenModal(std::function<void(QWidget*)> answer, int timeoutMs) {
             *poll = nullptr;
             return;
         }
-        QTimer::singleShot(10, qApp, [poll] { if (*poll) (*poll)(); });
+        QTimer::singleShot(10, qApp, [poll] {
+            if (*poll) (*poll)();
+        });
     };
-    QTimer::singleShot(10, qApp, [poll] { if (*poll) (*poll)(); });
+    QTimer::singleShot(10, qApp, [poll] {
+        if (*poll) (*poll)();
+    });
 }
 
 QWidget* TopLevel(const char* objectName) {

@@ -40,16 +40,21 @@ private slots:
         std::filesystem::create_directories(folder + "/Drums");
         TempDir made;
         // Four loops of 8 beats: 4 s (120 bpm), 3 s (160 bpm), 2 s (240 bpm), 5 s (96 bpm).
-        struct Loop { std::string path; double seconds; int channels; int bits; } loops[] = {
+        struct Loop {
+            std::string path;
+            double seconds;
+            int channels;
+            int bits;
+        } loops[] = {
             {folder + "/bass 120.wav", 4.0, 2, 16},
             {folder + "/Drums/beat 160.WAV", 3.0, 1, 24},
             {folder + "/Drums/caf\xe9 240.wav", 2.0, 2, 16},  // a Latin-1 name, not UTF-8
             {folder + "/pad 96.wav", 5.0, 1, 16},
         };
         for (size_t i = 0; i < std::size(loops); ++i) {
-            const std::string src = testsupport::MakeSoxWave(made, "l" + std::to_string(i) + ".wav", 44100,
-                                                             loops[i].channels, loops[i].bits, "signed-integer",
-                                                             loops[i].seconds);
+            const std::string src =
+                testsupport::MakeSoxWave(made, "l" + std::to_string(i) + ".wav", 44100, loops[i].channels,
+                                         loops[i].bits, "signed-integer", loops[i].seconds);
             std::filesystem::rename(src, loops[i].path);
         }
         testsupport::WriteBytes(folder + "/notes.txt", {'h', 'i'});
@@ -104,11 +109,15 @@ private slots:
         QCOMPARE(show.exitCode(), 0);
         const QByteArray out = show.readAllStandardOutput();
         const QByteArray expected[] = {
-            QByteArray::fromStdString(loops[0].path) + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 120 bpm",
-            QByteArray::fromStdString(loops[3].path) + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 96 bpm",
-            QByteArray::fromStdString(loops[1].path) + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 160 bpm",
+            QByteArray::fromStdString(loops[0].path) +
+                ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 120 bpm",
+            QByteArray::fromStdString(loops[3].path) +
+                ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 96 bpm",
+            QByteArray::fromStdString(loops[1].path) +
+                ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 160 bpm",
             // --show writes the byte that is not UTF-8 as an escape.
-            QByteArray::fromStdString(folder + "/Drums/caf\\xe9 240.wav") + ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 240 bpm",
+            QByteArray::fromStdString(folder + "/Drums/caf\\xe9 240.wav") +
+                ": type loop (mode 22), root note C (MIDI 60), 8 beats, meter 4/4, tempo 240 bpm",
         };
         for (const QByteArray& line : expected) QVERIFY2(out.contains(line + "\n"), out.constData());
 

@@ -100,7 +100,9 @@ private slots:
     // A sample library's worth of rows, a folder's files one after another as a
     // walk adds them, and a scattered selection removed.
     void theListModelHoldsManyRows() {
-        auto key = [](int i) { return "/lib/pack " + std::to_string(i / 500) + "/hit " + std::to_string(i % 500) + ".wav"; };
+        auto key = [](int i) {
+            return "/lib/pack " + std::to_string(i / 500) + "/hit " + std::to_string(i % 500) + ".wav";
+        };
         FileListModel model{QIcon()};
         model.Reset();
         const int n = 150000;
@@ -155,8 +157,12 @@ private slots:
     }
 
     void keysAreKeptByteForByte() {
-        const std::vector<std::string> keys = {"/tmp/\x01\x02\t\n\x7f dir/\xff\xfe loop.wav", "/tmp/caf\xe9/\x80.wav",
-                                               std::string("/tmp/a\0b.wav", 12), "no folder.wav", "/", ""};
+        const std::vector<std::string> keys = {"/tmp/\x01\x02\t\n\x7f dir/\xff\xfe loop.wav",
+                                               "/tmp/caf\xe9/\x80.wav",
+                                               std::string("/tmp/a\0b.wav", 12),
+                                               "no folder.wav",
+                                               "/",
+                                               ""};
         FileListModel model{QIcon()};
         model.Reset();
         QVERIFY(model.RemovePlaceholder());
@@ -228,9 +234,9 @@ private slots:
         Touch(dir / "before.wav");
         Touch(dir / "after.wav");
         QVERIFY(Drop({dir / "before.wav", lib, dir / "after.wav"}));
-        QCOMPARE(w_->Keys(), (std::vector<std::string>{dir / "before.wav", lib + "/A.WAV", lib + "/b.wav",
-                                                       lib + "/sub1/x.wav", lib + "/sub1/deep/y.wav",
-                                                       lib + "/sub2/z.wav", dir / "after.wav"}));
+        QCOMPARE(w_->Keys(),
+                 (std::vector<std::string>{dir / "before.wav", lib + "/A.WAV", lib + "/b.wav", lib + "/sub1/x.wav",
+                                           lib + "/sub1/deep/y.wav", lib + "/sub2/z.wav", dir / "after.wav"}));
         // Walking it again adds nothing.
         QVERIFY(Drop({lib}));
         QCOMPARE(w_->Keys().size(), size_t(7));

@@ -69,9 +69,10 @@ class MainWindowTest : public QObject {
     // box (the middle of its box may lie past the caption's end).
     void Click(const char* name) {
         QWidget* w = c(name);
-        QTest::mouseClick(w, Qt::LeftButton, {}, qobject_cast<QAbstractButton*>(w) && !qobject_cast<QPushButton*>(w)
-                                                     ? QPoint(8, w->height() / 2)
-                                                     : w->rect().center());
+        QTest::mouseClick(w, Qt::LeftButton, {},
+                          qobject_cast<QAbstractButton*>(w) && !qobject_cast<QPushButton*>(w)
+                              ? QPoint(8, w->height() / 2)
+                              : w->rect().center());
     }
     // Types into a text box and, unless told to stay, moves the focus on as a user leaving it.
     void Type(const char* box, const QString& text, bool leave = true) {
@@ -140,17 +141,19 @@ private slots:
     void layoutAndTabOrder() {
         // The design's left, top, width and height in twips, 15 to a pixel;
         // the panel's controls relative to the frame.
-        const struct { const char* name; int left, top, width, height; } places[] = {
-            {"cmdVELORize", 5880, 480, 1215, 375},   {"cmdHelp", 5880, 960, 1215, 375},
-            {"cmdClose", 5880, 1680, 1215, 375},     {"cmdPreview", 5880, 2880, 1215, 375},
-            {"Frame1", 360, 360, 5220, 2895},        {"optAcidProp_0", 120, 240, 1815, 270},
-            {"optAcidProp_1", 120, 600, 1815, 270},  {"lblbeats", 375, 960, 2295, 255},
-            {"txtBeats", 2640, 930, 735, 285},       {"updBeats", 3360, 930, 240, 285},
-            {"lblroot_0", 375, 1320, 2175, 375},     {"cboRoot_0", 2640, 1320, 1575, 315},
-            {"optAcidProp_2", 120, 1680, 1815, 270}, {"chkTempo", 360, 2040, 2055, 255},
-            {"txtTempo", 2640, 2040, 735, 285},      {"updTempo", 3360, 2040, 240, 255},
-            {"lblroot_1", 360, 2400, 2175, 375},     {"cboRoot_1", 2625, 2400, 1575, 315},
-            {"lvwFiles", 360, 3360, 6735, 3615}};
+        const struct {
+            const char* name;
+            int left, top, width, height;
+        } places[] = {{"cmdVELORize", 5880, 480, 1215, 375},   {"cmdHelp", 5880, 960, 1215, 375},
+                      {"cmdClose", 5880, 1680, 1215, 375},     {"cmdPreview", 5880, 2880, 1215, 375},
+                      {"Frame1", 360, 360, 5220, 2895},        {"optAcidProp_0", 120, 240, 1815, 270},
+                      {"optAcidProp_1", 120, 600, 1815, 270},  {"lblbeats", 375, 960, 2295, 255},
+                      {"txtBeats", 2640, 930, 735, 285},       {"updBeats", 3360, 930, 240, 285},
+                      {"lblroot_0", 375, 1320, 2175, 375},     {"cboRoot_0", 2640, 1320, 1575, 315},
+                      {"optAcidProp_2", 120, 1680, 1815, 270}, {"chkTempo", 360, 2040, 2055, 255},
+                      {"txtTempo", 2640, 2040, 735, 285},      {"updTempo", 3360, 2040, 240, 255},
+                      {"lblroot_1", 360, 2400, 2175, 375},     {"cboRoot_1", 2625, 2400, 1575, 315},
+                      {"lvwFiles", 360, 3360, 6735, 3615}};
         for (const auto& p : places)
             QCOMPARE(c(p.name)->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15));
         QCOMPARE(c<QGroupBox>("Frame1")->title(), QString("Acid Properties"));
@@ -160,9 +163,9 @@ private slots:
         QCOMPARE(c<QLabel>("lblbeats")->text(), QString("Number of Beats (1 to 10,000):"));
         QCOMPARE(c<QCheckBox>("chkTempo")->text(), QString("Tempo (60 to 240 bpm):"));
 
-        const QStringList expected = {"cmdVELORize", "cmdHelp", "cmdClose", "optAcidProp_0", "optAcidProp_1", "txtBeats",
-                                      "optAcidProp_2", "chkTempo", "cboRoot_0", "txtTempo", "updTempo", "updBeats",
-                                      "lvwFiles", "cmdPreview", "cboRoot_1"};
+        const QStringList expected = {"cmdVELORize", "cmdHelp",       "cmdClose", "optAcidProp_0", "optAcidProp_1",
+                                      "txtBeats",    "optAcidProp_2", "chkTempo", "cboRoot_0",     "txtTempo",
+                                      "updTempo",    "updBeats",      "lvwFiles", "cmdPreview",    "cboRoot_1"};
         QStringList chain;
         QWidget* start = c("cmdVELORize");
         QWidget* w = start;
@@ -217,10 +220,10 @@ private slots:
         TraceWatch trace;
         w_ = NewMainWindow();
         const std::vector<std::string> expected = {
-            "->main : Sub Form_Load",          "->main : Sub optAcidProp_Click", "<-main : Sub optAcidProp_Click",
-            "->main : Sub ListviewReset",      "<-main : Sub ListviewReset",     "->main : Sub RefreshForm",
-            "->main : Function ListOK",        "<-main : Function ListOK",       "->main : Property (Get) Busy",
-            "<-main : Property (Get) Busy",    "<-main : Sub RefreshForm",       "<-main : Sub Form_Load"};
+            "->main : Sub Form_Load",       "->main : Sub optAcidProp_Click", "<-main : Sub optAcidProp_Click",
+            "->main : Sub ListviewReset",   "<-main : Sub ListviewReset",     "->main : Sub RefreshForm",
+            "->main : Function ListOK",     "<-main : Function ListOK",       "->main : Property (Get) Busy",
+            "<-main : Property (Get) Busy", "<-main : Sub RefreshForm",       "<-main : Sub Form_Load"};
         QCOMPARE(trace.Calls(), expected);
         // The whole line: program tag, five-digit number, seconds, arrow, indented frame.
         const auto lines = LogLines();
@@ -272,22 +275,37 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("value");
-        QTest::newRow("5.7 rounds up") << "5.7" << "6" << 6;
-        QTest::newRow("2.5 to even") << "2.5" << "2" << 2;
-        QTest::newRow("3.5 to even") << "3.5" << "4" << 4;
-        QTest::newRow("lowest") << "1" << "1" << 1;
-        QTest::newRow("highest") << "10000" << "10000" << 10000;
-        QTest::newRow("blanks around") << " 12 " << "12" << 12;
-        QTest::newRow("zero") << "0" << "7" << 7;
-        QTest::newRow("above") << "10001" << "7" << 7;
-        QTest::newRow("negative") << "-5" << "7" << 7;
-        QTest::newRow("empty") << "" << "7" << 7;
-        QTest::newRow("no number") << "abc" << "7" << 7;
-        QTest::newRow("0.4 is below 1") << "0.4" << "7" << 7;
+        QTest::newRow("5.7 rounds up") << "5.7"
+                                       << "6" << 6;
+        QTest::newRow("2.5 to even") << "2.5"
+                                     << "2" << 2;
+        QTest::newRow("3.5 to even") << "3.5"
+                                     << "4" << 4;
+        QTest::newRow("lowest") << "1"
+                                << "1" << 1;
+        QTest::newRow("highest") << "10000"
+                                 << "10000" << 10000;
+        QTest::newRow("blanks around") << " 12 "
+                                       << "12" << 12;
+        QTest::newRow("zero") << "0"
+                              << "7" << 7;
+        QTest::newRow("above") << "10001"
+                               << "7" << 7;
+        QTest::newRow("negative") << "-5"
+                                  << "7" << 7;
+        QTest::newRow("empty") << ""
+                               << "7" << 7;
+        QTest::newRow("no number") << "abc"
+                                   << "7" << 7;
+        QTest::newRow("0.4 is below 1") << "0.4"
+                                        << "7" << 7;
         // The value does not change, and the text shows it all the same.
-        QTest::newRow("7.0") << "7.0" << "7" << 7;
-        QTest::newRow("07") << "07" << "7" << 7;
-        QTest::newRow("6.7 rounds to the same") << "6.7" << "7" << 7;
+        QTest::newRow("7.0") << "7.0"
+                             << "7" << 7;
+        QTest::newRow("07") << "07"
+                            << "7" << 7;
+        QTest::newRow("6.7 rounds to the same") << "6.7"
+                                                << "7" << 7;
     }
     void beatsText() {
         QFETCH(QString, typed);
@@ -318,7 +336,8 @@ private slots:
         QVERIFY(rec.LineNumber[0] > 0 && rec.LineNumber[0] <= lines.size());
         QVERIFY2(lines[rec.LineNumber[0] - 1].contains("UserNumber"), lines[rec.LineNumber[0] - 1].constData());
         const auto calls = trace.Calls();
-        QCOMPARE(calls, (std::vector<std::string>{"->main : Sub txtBeats_LostFocus", "<-main : Sub txtBeats_LostFocus"}));
+        QCOMPARE(calls,
+                 (std::vector<std::string>{"->main : Sub txtBeats_LostFocus", "<-main : Sub txtBeats_LostFocus"}));
         bool errorLine = false;
         for (const auto& l : LogLines())
             if (l.find("Sub txtBeats_LostFocus") != std::string::npos && l.find("] ->") == std::string::npos &&
@@ -331,14 +350,22 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("value");
-        QTest::newRow("99.5") << "99.5" << "99.5" << 99500;
-        QTest::newRow("120.001") << "120.001" << "120.001" << 120001;
-        QTest::newRow("240 accepted") << "240" << "240" << 240000;
-        QTest::newRow("60 accepted") << "60" << "60" << 60000;
-        QTest::newRow("half a thousandth to even") << "100.0005" << "100" << 100000;
-        QTest::newRow("59.9 refused") << "59.9" << "130.5" << 130500;
-        QTest::newRow("240.5 refused") << "240.5" << "130.5" << 130500;
-        QTest::newRow("letters refused") << "fast" << "130.5" << 130500;
+        QTest::newRow("99.5") << "99.5"
+                              << "99.5" << 99500;
+        QTest::newRow("120.001") << "120.001"
+                                 << "120.001" << 120001;
+        QTest::newRow("240 accepted") << "240"
+                                      << "240" << 240000;
+        QTest::newRow("60 accepted") << "60"
+                                     << "60" << 60000;
+        QTest::newRow("half a thousandth to even") << "100.0005"
+                                                   << "100" << 100000;
+        QTest::newRow("59.9 refused") << "59.9"
+                                      << "130.5" << 130500;
+        QTest::newRow("240.5 refused") << "240.5"
+                                       << "130.5" << 130500;
+        QTest::newRow("letters refused") << "fast"
+                                         << "130.5" << 130500;
     }
     void tempoText() {
         QFETCH(QString, typed);

@@ -31,7 +31,8 @@ class PreviewTest : public QObject {
         w_->ListviewReset();
         DropPaths(w_->findChild<QTreeView*>("lvwFiles")->viewport(), {path});
         auto* list = w_->findChild<QTreeView*>("lvwFiles");
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(40, list->visualRect(list->model()->index(0, 0)).center().y()));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          QPoint(40, list->visualRect(list->model()->index(0, 0)).center().y()));
         QStringList boxes;
         QTimer watch;
         watch.setInterval(10);

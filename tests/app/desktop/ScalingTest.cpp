@@ -30,23 +30,29 @@ void CheckCaptions(QWidget* window) {
         qreal needed = 0;
         int room = w->width();
         if (auto* label = qobject_cast<QLabel*>(w)) {
-            for (const QString& line : label->text().split('\n')) needed = std::max(needed, metrics.horizontalAdvance(line));
+            for (const QString& line : label->text().split('\n'))
+                needed = std::max(needed, metrics.horizontalAdvance(line));
             // A control placed over the label's end hides the text under it.
             for (QWidget* other : label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                if (!qobject_cast<QLabel*>(other) && other->x() > label->x() && other->geometry().intersects(label->geometry()))
+                if (!qobject_cast<QLabel*>(other) && other->x() > label->x() &&
+                    other->geometry().intersects(label->geometry()))
                     room = std::min(room, other->x() - label->x());
         } else if (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) {
             auto* box = static_cast<QAbstractButton*>(w);
             QStyleOptionButton option;
             option.initFrom(box);
-            const auto part = qobject_cast<QCheckBox*>(w) ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents;
+            const auto part =
+                qobject_cast<QCheckBox*>(w) ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents;
             room = box->style()->subElementRect(part, &option, box).width();
             needed = metrics.horizontalAdvance(QString(box->text()).remove('&'));
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
             QStyleOptionComboBox option;
             option.initFrom(combo);
-            room = combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
-            for (int i = 0; i < combo->count(); ++i) needed = std::max(needed, metrics.horizontalAdvance(combo->itemText(i)));
+            room = combo->style()
+                       ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo)
+                       .width();
+            for (int i = 0; i < combo->count(); ++i)
+                needed = std::max(needed, metrics.horizontalAdvance(combo->itemText(i)));
         }
         QVERIFY2(std::ceil(needed) <= room, qPrintable(w->objectName()));
     }
@@ -90,7 +96,8 @@ private slots:
         QVERIFY(DropPaths(list->viewport(), {dir / "kick.wav"}));
         // Drawn from an image of the size wanted, not stretched from a smaller one.
         const int wanted = static_cast<int>(std::ceil(16 * scale));
-        for (const QIcon& icon : {list->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>(), main->windowIcon()})
+        for (const QIcon& icon :
+             {list->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>(), main->windowIcon()})
             QCOMPARE(icon.pixmap(QSize(16, 16), scale).size(), QSize(wanted, wanted));
     }
 };

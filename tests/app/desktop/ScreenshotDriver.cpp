@@ -42,18 +42,33 @@ void Put32(QByteArray& b, quint32 v) {
 void WriteWave(const QString& path, int frames, bool tagged = false) {
     QByteArray data(frames * 2, '\0');
     for (int i = 0; i < frames; ++i) data[2 * i + 1] = static_cast<char>((i % 64) - 32);
-    auto le16 = [](QByteArray& b, quint16 v) { b.append(static_cast<char>(v)); b.append(static_cast<char>(v >> 8)); };
+    auto le16 = [](QByteArray& b, quint16 v) {
+        b.append(static_cast<char>(v));
+        b.append(static_cast<char>(v >> 8));
+    };
     QByteArray f("RIFF");
     Put32(f, 36 + data.size() + (tagged ? 32 : 0));
     f.append("WAVEfmt ");
-    Put32(f, 16); le16(f, 1); le16(f, 1); Put32(f, 44100); Put32(f, 88200); le16(f, 2); le16(f, 16);
+    Put32(f, 16);
+    le16(f, 1);
+    le16(f, 1);
+    Put32(f, 44100);
+    Put32(f, 88200);
+    le16(f, 2);
+    le16(f, 16);
     f.append("data");
     Put32(f, data.size());
     f.append(data);
     if (tagged) {
         f.append("acid");
         Put32(f, 24);
-        Put32(f, 0x02); le16(f, 60); le16(f, 0x8000); Put32(f, 0); Put32(f, 8); le16(f, 4); le16(f, 4);
+        Put32(f, 0x02);
+        le16(f, 60);
+        le16(f, 0x8000);
+        Put32(f, 0);
+        Put32(f, 8);
+        le16(f, 4);
+        le16(f, 4);
         f.append("\x00\x00\xf0\x42", 4);  // 120.0 as a little-endian float
     }
     QFile file(path);
@@ -106,7 +121,8 @@ void OnModals(std::vector<std::function<void(QWidget*)>> steps) {
 }
 
 void Finish() {
-    if (QWidget* main = TopLevel("frmMain1")) QTest::mouseClick(main->findChild<QPushButton*>("cmdClose"), Qt::LeftButton);
+    if (QWidget* main = TopLevel("frmMain1"))
+        QTest::mouseClick(main->findChild<QPushButton*>("cmdClose"), Qt::LeftButton);
     else QCoreApplication::exit(1);
 }
 
@@ -123,8 +139,8 @@ int main(int argc, char** argv) {
     QTemporaryDir tmp;
     const QString loops = tmp.path() + "/Drum Loops";
     QDir().mkpath(loops + "/Breaks");
-    for (const char* name : {"Kick 120.wav", "Snare Roll.wav", "Hat Groove 8th.wav", "Breaks/Amen 136.wav",
-                             "Breaks/Funky Drummer.wav"})
+    for (const char* name :
+         {"Kick 120.wav", "Snare Roll.wav", "Hat Groove 8th.wav", "Breaks/Amen 136.wav", "Breaks/Funky Drummer.wav"})
         WriteWave(loops + "/" + name, 44100);
     ::chmod(QFile::encodeName(loops + "/Kick 120.wav").constData(), 0444);
     // Tagged once already, and 232 characters from the root.
@@ -157,7 +173,8 @@ int main(int argc, char** argv) {
         delete mime;
         QWidget* loop = main->findChild<QWidget*>("optAcidProp_1");
         QTest::mouseClick(loop, Qt::LeftButton, {}, QPoint(8, loop->height() / 2));
-        list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        list->selectionModel()->select(list->model()->index(1, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QApplication::processEvents();
         Later(300, [main] {
             Save(main, "main-window");
@@ -180,7 +197,9 @@ int main(int argc, char** argv) {
                           QTest::keyClick(box, Qt::Key_Return);
                           Later(300, Finish);
                       }});
-            Later(400, [] { if (QWidget* w = TopLevel("frmWorking")) Save(w, "progress-window", false); });
+            Later(400, [] {
+                if (QWidget* w = TopLevel("frmWorking")) Save(w, "progress-window", false);
+            });
             QTest::mouseClick(main->findChild<QPushButton*>("cmdVELORize"), Qt::LeftButton);
         });
     });
