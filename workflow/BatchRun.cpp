@@ -1,5 +1,6 @@
 #include "BatchRun.h"
 
+#include "Descriptors.h"
 #include "ReadAhead.h"
 #include "RemoveAcid.h"
 #include "Velorize.h"
@@ -14,6 +15,10 @@
 namespace velorizer {
 
 namespace {
+
+// Descriptors a run leaves free for the journal and for whatever the user
+// interface opens while it runs.
+constexpr size_t kDescriptorsKept = 4;
 
 // Passes everything on to the user and notes what it says about the file.
 class OutcomeUi : public VelorizeUi {
@@ -123,8 +128,11 @@ void BatchRun::RunInOrder(BatchObserver& watch, BatchResult& result, int32_t pre
     FillSettings(settings, choice_);
 
     OutcomeUi ui(ui_);
-    // While one file is tagged, the next ones are fetched from the disk.
-    ReadAhead ahead(files_);
+    // While one file is tagged, the next ones are fetched from the disk, by
+    // as many threads as leave the tagging its descriptor.
+    const size_t spare = SpareDescriptors();
+    const size_t readers = spare > kDescriptorsKept + 1 ? spare - kDescriptorsKept - 1 : 0;
+    ReadAhead ahead(files_, ReadAhead::kWindow, static_cast<unsigned>(std::min<size_t>(readers, ReadAhead::kThreads)));
     for (const std::string& path : files_) {
         ahead.At(result.visited);
         ++result.visited;
@@ -194,7 +202,11 @@ void BatchRun::RunConcurrently(BatchObserver& watch, BatchResult& result, int32_
             stop = true;
         }
     };
-    const size_t count = std::min<size_t>(jobs_, files_.size());
+    // Each worker holds one file open: no more workers than descriptors to
+    // spare, so that a low limit slows the run down instead of failing files.
+    const size_t spare = SpareDescriptors();
+    const size_t room = spare > kDescriptorsKept ? spare - kDescriptorsKept : 0;
+    const size_t count = std::max<size_t>(1, std::min<size_t>({jobs_, files_.size(), room}));
     std::vector<std::thread> workers;
     workers.reserve(count);
     for (size_t i = 1; i < count; ++i) workers.emplace_back(work);

@@ -1,5 +1,6 @@
 #include "EnumFolders.h"
 
+#include "Descriptors.h"
 #include "RunTimeError.h"
 #include "Vexlor.h"
 #include "Wildcard.h"
@@ -98,6 +99,7 @@ public:
     static constexpr unsigned kThreads = 4;
     static constexpr size_t kFolders = 64;     // listed and not yet taken, at most
     static constexpr size_t kNames = 1 << 18;  // ... or names held in them
+    static constexpr size_t kKept = 3;         // descriptors left to the walk and its caller
 
     explicit WalkAhead(std::string wildcard) : wildcard_(std::move(wildcard)) {}
     ~WalkAhead() {
@@ -173,9 +175,13 @@ private:
             s.path = Join(path, l.folders[i]);
             waiting_.insert(child);
         }
-        if (threads_.empty()) {
-            // Threads only for a walk that has subfolders.
-            for (unsigned i = 0; i < kThreads; ++i) threads_.emplace_back([this] { Work(); });
+        if (!started_) {
+            // Threads only for a walk that has subfolders, and only as many as
+            // leave the walk a descriptor of its own.
+            started_ = true;
+            const size_t spare = SpareDescriptors();
+            const size_t threads = std::min<size_t>(kThreads, spare > kKept ? spare - kKept : 0);
+            for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
         }
         wake_.notify_all();
     }
@@ -202,7 +208,9 @@ private:
             lock.lock();
             const auto it = slots_.find(place);
             if (it == slots_.end()) continue;  // skipped meanwhile
-            if (!listed) {
+            // A thread short of descriptors says nothing about the folder:
+            // the walk lists it itself.
+            if (!listed || l.openError == EMFILE || l.openError == ENFILE) {
                 Forget(it);
             } else {
                 held_ += Names(l);
@@ -223,6 +231,7 @@ private:
     size_t working_ = 0;  // slots being listed or listed
     size_t held_ = 0;     // names in listed slots
     bool stop_ = false;
+    bool started_ = false;
     std::vector<std::thread> threads_;
 };
 

@@ -61,7 +61,7 @@ bool MakeResident(const std::string& path) {
 }
 
 ReadAhead::ReadAhead(const std::vector<std::string>& files, size_t window, unsigned threads)
-    : files_(files), window_(window), threadCount_(std::max(1u, threads)) {}
+    : files_(files), window_(window), threadCount_(threads) {}
 
 ReadAhead::~ReadAhead() { Stop(); }
 
@@ -72,6 +72,7 @@ void ReadAhead::At(size_t index) {
     // Files the run has reached are no longer worth reading.
     next_ = std::max(next_, index + 1);
     const size_t limit = Limit();
+    if (threadCount_ == 0) return;
     if (!started_ && next_ < limit) {
         // The threads start with the first file there is to read: a run of
         // one file costs none.

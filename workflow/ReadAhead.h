@@ -25,7 +25,8 @@ public:
     static constexpr size_t kWarm = 64;
     static constexpr size_t kStride = 16;
 
-    // `files` must outlive this object. Nothing is read before the first At().
+    // `files` must outlive this object. Nothing is read before the first At();
+    // with no threads, nothing at all.
     explicit ReadAhead(const std::vector<std::string>& files, size_t window = kWindow, unsigned threads = kThreads);
     // Stops and joins the threads.
     ~ReadAhead();

@@ -32,10 +32,10 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-// Runs velorize with stdin from /dev/null (no terminal).
-CliRun Velorize(const std::string& args, const TempDir& dir) {
+// Runs velorize with stdin from /dev/null (no terminal), after `shellFirst`.
+CliRun Velorize(const std::string& args, const TempDir& dir, const std::string& shellFirst = "") {
     const std::string errFile = dir / "stderr.txt";
-    const std::string cmd = Quote(kVelorize) + " " + args + " </dev/null 2>" + Quote(errFile);
+    const std::string cmd = shellFirst + Quote(kVelorize) + " " + args + " </dev/null 2>" + Quote(errFile);
     CliRun r;
     FILE* p = ::popen(cmd.c_str(), "r");
     std::array<char, 4096> buf;
@@ -369,4 +369,38 @@ TEST(VelorizeCli, ShowAsJsonAndCsvReadsBackAsTheFilesBytes) {
                         "b'odd-acid.wav' False False its acid chunk is 20 bytes long instead of 24",
                         "b'text.wav' False False it is not a WAVE file",
                     }));
+}
+
+TEST(VelorizeCli, ALowLimitOnOpenFilesSlowsARunDownButFailsNoFile) {
+    TempDir dir;
+    const std::string seed = Tone(dir, "seed.wav");
+    std::vector<std::string> files;
+    for (int i = 0; i < 120; ++i) {
+        const std::string folder = dir / ("lib/pack" + std::to_string(i % 12));
+        std::filesystem::create_directories(folder);
+        files.push_back(folder + "/loop" + std::to_string(i) + ".wav");
+        std::filesystem::copy_file(seed, files.back());
+    }
+    // Out of the page cache, so that the reads ahead have work to do.
+    for (const auto& f : files) {
+        const int fd = ::open(f.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        ::fsync(fd);
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+    // Three standard streams and the journal's two leave a handful: the run
+    // takes what is left, and no file's own open finds none.
+    const std::string lib = Quote(dir / "lib");
+    for (const std::string& args : {"--show " + lib, "--jobs 1 --loop 4 --yes-to-all " + lib,
+                                    "--one-shot --yes-to-all " + lib, "--show --format csv " + lib}) {
+        const CliRun r = Velorize(args, dir, "prlimit --nofile=10 -- ");
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
+        EXPECT_EQ(Lines(r.out).size(), args.find("--show") == 0 ? 120u + (args.find("csv") != std::string::npos) : 0u)
+            << args;
+    }
+    const std::string shown = Velorize("--show " + lib, dir).out;
+    size_t oneShots = 0;
+    for (const auto& line : Lines(shown)) oneShots += line.find(": type one-shot (mode 1),") != std::string::npos;
+    EXPECT_EQ(oneShots, files.size()) << shown;
 }

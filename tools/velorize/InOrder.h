@@ -3,6 +3,8 @@
 // files: each file's result is computed on one of a few threads and handed out
 // on the calling thread as soon as it and every one before it are done.
 
+#include "Descriptors.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
@@ -14,6 +16,9 @@
 #include <vector>
 
 namespace velorizer::cli {
+
+// Descriptors left free for the output and the run's own needs.
+constexpr size_t kDescriptorsKept = 4;
 
 // Calls work(i) for every i below `count` on `jobs` threads, and emit(i,
 // result) on the calling thread in the order of i. At most a few results per
@@ -57,8 +62,12 @@ template <typename Result> void InOrder(size_t count, unsigned jobs, const std::
             changed.notify_all();
         }
     };
+    // Each thread holds a file open: no more threads than descriptors to spare.
+    const size_t spare = SpareDescriptors();
+    const size_t room = spare > kDescriptorsKept ? spare - kDescriptorsKept : 0;
     std::vector<std::thread> threads;
-    for (size_t t = 0; t < std::min<size_t>(jobs, count); ++t) threads.emplace_back(worker);
+    for (size_t t = 0; t < std::max<size_t>(1, std::min<size_t>({jobs, count, room})); ++t)
+        threads.emplace_back(worker);
     const auto finish = [&] {
         {
             std::lock_guard<std::mutex> lock(mutex);
