@@ -55,20 +55,22 @@ pid_t Start(const std::vector<std::string>& args, const std::string& state, cons
     return pid;
 }
 
-// The system-call stops (the entry to or the return from a call) of a traced
-// run, and where the first and the last entry to fdatasync came: the span
-// in which its journal is open.
-struct Stops {
-    size_t count = 0, firstSync = 0, lastSync = 0;
+// How often a traced run entered each of the calls that change a file or its
+// journal. Their number is the same from run to run, however the threads
+// reading ahead or tagging at once are scheduled; other calls' isn't.
+struct Calls {
+    size_t pwrite = 0, write = 0, sync = 0;
+    size_t& Of(long nr) { return nr == SYS_pwrite64 ? pwrite : nr == SYS_write ? write : sync; }
 };
 
-// Lets a traced process run to its `stopAt`-th system-call stop, counted over
-// all its threads, and kills it there.
-Stops KillAtSyscall(pid_t pid, size_t stopAt) {
+// Lets a traced process run until it enters system call `nr` for the
+// `killAt`-th time, counted over all its threads, and kills it there, before
+// that call does anything.
+Calls KillAtSyscall(pid_t pid, long nr, size_t killAt) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACECLONE);
-    Stops stops;
+    Calls calls;
     for (pid_t tid = pid;;) {
         long sig = 0;
         if (WIFSTOPPED(status) && WSTOPSIG(status) != (SIGTRAP | 0x80) && WSTOPSIG(status) != SIGTRAP &&
@@ -76,19 +78,18 @@ Stops KillAtSyscall(pid_t pid, size_t stopAt) {
             sig = WSTOPSIG(status);  // not the stop of exec, of a new thread or of a thread's start
         if (WIFSTOPPED(status)) ::ptrace(PTRACE_SYSCALL, tid, nullptr, sig);
         tid = ::waitpid(-1, &status, __WALL);
-        if (tid < 0 || (tid == pid && !WIFSTOPPED(status))) return stops;
+        if (tid < 0 || (tid == pid && !WIFSTOPPED(status))) return calls;
         if (!WIFSTOPPED(status) || WSTOPSIG(status) != (SIGTRAP | 0x80)) continue;
         __ptrace_syscall_info info{};
-        if (::ptrace(PTRACE_GET_SYSCALL_INFO, tid, sizeof info, &info) > 0 && info.op == PTRACE_SYSCALL_INFO_ENTRY &&
-            info.entry.nr == SYS_fdatasync) {
-            if (stops.firstSync == 0) stops.firstSync = stops.count + 1;
-            stops.lastSync = stops.count + 1;
-        }
-        if (++stops.count == stopAt) {
+        if (::ptrace(PTRACE_GET_SYSCALL_INFO, tid, sizeof info, &info) <= 0 || info.op != PTRACE_SYSCALL_INFO_ENTRY)
+            continue;
+        const long entered = static_cast<long>(info.entry.nr);
+        if (entered != SYS_pwrite64 && entered != SYS_write && entered != SYS_fdatasync) continue;
+        if (++calls.Of(entered) == killAt && entered == nr) {
             ::kill(pid, SIGKILL);
             while ((tid = ::waitpid(-1, &status, __WALL)) >= 0 && !(tid == pid && !WIFSTOPPED(status))) {
             }
-            return stops;
+            return calls;
         }
     }
 }
@@ -203,21 +204,24 @@ TEST(Journal, ARunKilledAtARandomMomentIsUndoneToTheByte) {
     const Bytes original = ReadBytes(seed);
     // One file after another, and four at once (whose records share syncs).
     for (const char* jobs : {"1", "4"}) {
-        const auto run = [&](size_t stopAt) {
+        const auto run = [&](long nr, size_t killAt) {
             for (const auto& f : files) WriteBytes(f, original);
             const std::vector<std::string> args = {"--loop", "4", "--jobs", jobs, dir / "batch"};
-            return KillAtSyscall(Start(args, dir / "state", dir / "killed", nullptr, RLIM_INFINITY, true), stopAt);
+            return KillAtSyscall(Start(args, dir / "state", dir / "killed", nullptr, RLIM_INFINITY, true), nr, killAt);
         };
-        // Killed at a random system call while its journal is open, however
-        // fast the disk is: between a record and its file, between a chunk and
-        // its RIFF size. (The last sync is the end's; the two stops before it
-        // write it.)
-        const Stops full = run(SIZE_MAX);
-        ASSERT_GT(full.lastSync, full.firstSync + 1000) << jobs;
+        // Killed on its way into a random write to a file (between a record
+        // and its file, between a chunk and its RIFF size) or to the journal
+        // (a record half-written, or written and not yet synced), never the
+        // end's.
+        const Calls full = run(-1, 0);
+        ASSERT_EQ(full.pwrite, 2 * files.size()) << jobs << ": an append writes a chunk, then the RIFF size";
+        ASSERT_GE(full.write, files.size() + 2) << jobs << ": the head, a record a file, the end";
         ASSERT_EQ(Velorize({"--undo"}, dir).status, 0);
         std::mt19937 rng(20250314);
         for (int round = 0; round < 4; ++round) {
-            run(full.firstSync + rng() % (full.lastSync - 2 - full.firstSync));
+            if (round % 2 == 0) run(SYS_pwrite64, 1 + rng() % full.pwrite);
+            else if (round == 1) run(SYS_write, 2 + rng() % files.size());
+            else run(SYS_fdatasync, 2 + rng() % (std::string(jobs) == "1" ? files.size() : 8));
             EXPECT_TRUE(Contains(Velorize({"--runs"}, dir).out, "(stopped before its end)\n")) << round;
             const Result undo = Velorize({"--undo"}, dir);
             EXPECT_EQ(undo.status, 0) << undo.err;
