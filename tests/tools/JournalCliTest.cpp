@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
