@@ -99,6 +99,9 @@ CliResult RunCli(const std::vector<std::string>& args, rlim_t fileSizeLimit = RL
         ::setenv("VELORIZER_JOURNAL", "off", 1);
         const rlimit rl{fileSizeLimit, fileSizeLimit};
         if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(126);
+        // Opened before giving up root: the build folder may lie where
+        // nobody can reach it (a clone in /root).
+        const int exe = ::open(kVelorize.c_str(), O_RDONLY | O_CLOEXEC);
         if (unprivileged && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
         ::dup2(fds[1], 2);
         ::close(fds[0]);
@@ -106,7 +109,7 @@ CliResult RunCli(const std::vector<std::string>& args, rlim_t fileSizeLimit = RL
         std::vector<char*> argv{const_cast<char*>("velorize")};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        ::execv(kVelorize.c_str(), argv.data());
+        ::fexecve(exe, argv.data(), environ);
         ::_exit(127);
     }
     ::close(fds[1]);
