@@ -1,5 +1,7 @@
 #include "VexlorPlatform.h"
 
+#include "WriteAll.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -132,15 +134,7 @@ int OpenFile(const std::string& path, OpenMode mode) {
     return ::open(path.c_str(), flags, 0644);
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
+bool WriteAll(int fd, std::string_view bytes) { return velorizer::WriteAll(fd, bytes); }
 
 bool WriteAt(int fd, std::string_view bytes, int64_t offset) {
     while (!bytes.empty()) {

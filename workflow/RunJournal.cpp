@@ -1,6 +1,7 @@
 #include "RunJournal.h"
 
 #include "TagVerdicts.h"
+#include "WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -187,19 +188,6 @@ bool Parse(const std::string& text, Parsed& out, bool wantChanges) {
         }
     }
     return !first;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }

@@ -1,6 +1,7 @@
 #include "Texts.h"
 
 #include "PerFile.h"
+#include "WriteAll.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -53,12 +54,7 @@ void Say(const std::string& text) {
     const std::string line = Escaped(text) + "\n";
     const std::lock_guard<std::mutex> lock(mutex);
     std::cerr.flush();
-    for (size_t done = 0; done < line.size();) {
-        const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
+    (void)WriteAll(STDERR_FILENO, line);
 }
 
 const char* KindName(int32_t mode) {

@@ -1,7 +1,6 @@
 // velorize: the loop tagger for scripts and servers. Tags WAVE files and folders
 // of them with the same engine, texts and questions as the desktop program.
 
-#include "AppInfo.h"
 #include "BatchRun.h"
 #include "EnumFolders.h"
 #include "InOrder.h"
@@ -14,6 +13,7 @@
 #include "Texts.h"
 #include "UndoRun.h"
 #include "Wildcard.h"
+#include "WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -401,12 +401,7 @@ public:
         for (;;) {
             std::cerr.flush();
             const int fd = QuestionTerminal();
-            for (size_t done = 0; done < prompt.size();) {
-                const ssize_t n = ::write(fd, prompt.data() + done, prompt.size() - done);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                done += static_cast<size_t>(n);
-            }
+            (void)WriteAll(fd, prompt);
             std::string line;
             if (!std::getline(std::cin, line)) return kAnswerCancel;
             const char c = line.empty() ? '\0' : static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
