@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace testsupport;
 using namespace velorizer;
@@ -15,33 +16,32 @@ TEST(Inspect, FindsTheBodiesAndTheLengthOfFilesTaggingAccepts) {
     loop.LoopBeats(7);
     const auto body = loop.Contents();
     const Bytes acid(body.begin(), body.end());
-    Bytes interrupted = WaveBuilder().Fmt(2, 8000, 16).Data(4000).Build();
+    const auto plain = [] { return WaveBuilder().Fmt(2, 8000, 16).Data(4000); };
+    Bytes interrupted = plain().Build();
     const Bytes chunk = WaveBuilder().Acid(acid).Build();  // "RIFF", size, "WAVE", then the chunk
     interrupted.insert(interrupted.end(), chunk.begin() + 12, chunk.end());
-    const struct {
-        const char* name;
-        Bytes bytes;
-        size_t bodies;
-    } cases[] = {
-        {"plain", WaveBuilder().Fmt(2, 8000, 16).Data(4000).Build(), 0},
+    const std::tuple<const char*, Bytes, size_t> cases[] = {
+        {"plain", plain().Build(), 0},
         {"tagged-first", WaveBuilder().Acid(acid).Fmt(2, 8000, 16).Data(4000).Build(), 1},
         {"interrupted", interrupted, 1},
-        {"no-pad", WaveBuilder().Fmt(2, 8000, 16).Data(4000).Chunk("note", Bytes(3, 'x'), false).Build(), 0},
+        {"no-pad", plain().Chunk("note", Bytes(3, 'x'), false).Build(), 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = dir / (std::string(c.name) + ".wav");
-        WriteBytes(path, c.bytes);
+    for (const auto& [name, bytes, bodies] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = dir / (std::string(name) + ".wav");
+        WriteBytes(path, bytes);
         const Inspection in = Inspect(path);
         EXPECT_EQ(in.refusal, "");
         EXPECT_EQ(in.frames, 1000u);
         EXPECT_EQ(in.Duration(), 0.125);
         EXPECT_EQ(in.LoopTempoFor(1), 480.0f);
-        ASSERT_EQ(in.bodies.size(), c.bodies);
-        if (c.bodies) {
-            EXPECT_EQ(in.bodies[0], body);
-        }
-        EXPECT_EQ(ReadBytes(path), c.bytes);
+        EXPECT_EQ(in.bodies, std::vector<clsAcidSettings::Body>(bodies, body));
+        EXPECT_EQ(ReadBytes(path), bytes);
+        // And tagging does accept it.
+        int32_t readOnly = 0, retag = kAnswerYesToAll;
+        RecordingUi ui;
+        VelorizeFile(path, loop, readOnly, retag, ui, nullptr);
+        EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].prompt;
     }
     const Inspection folder = Inspect(dir.path().string());
     EXPECT_EQ(folder.refusal, "it is not a regular file");

@@ -30,23 +30,15 @@ std::string Tone(const TempDir& dir, const std::string& name) {
     return MakeSoxWave(dir, name, 8000, 1, 16, "signed-integer", 0.1);
 }
 
-PanelChoice Loop(int beats) {
-    PanelChoice c;
-    c.kind = PanelChoice::Loop;
-    c.beats = beats;
-    return c;
-}
+PanelChoice Loop(int beats) { return {.kind = PanelChoice::Loop, .beats = beats}; }
 
 }  // namespace
 
 TEST(BatchRun, EachFileIsToldAsItWentAndCancelEndsTheRun) {
     TempDir dir;
-    const std::string fresh = Tone(dir, "1-fresh.wav");
-    const std::string text = dir / "2-text.wav";
+    const std::string fresh = Tone(dir, "1-fresh.wav"), text = dir / "2-text.wav", tagged = Tone(dir, "3-tagged.wav"),
+                      cancelled = Tone(dir, "4-cancel.wav"), never = Tone(dir, "5-never.wav");
     WriteBytes(text, {'h', 'i'});
-    const std::string tagged = Tone(dir, "3-tagged.wav");
-    const std::string cancelled = Tone(dir, "4-cancel.wav");
-    const std::string never = Tone(dir, "5-never.wav");
     RecordingUi ui;
     BatchRun({tagged, cancelled}, PanelChoice{}, ui).Run();  // one-shots: both tagged now
     const Bytes neverBefore = ReadBytes(never);
@@ -72,8 +64,7 @@ TEST(BatchRun, EachFileIsToldAsItWentAndCancelEndsTheRun) {
 TEST(BatchRun, AnswersLastOneRunAndAPresetYesToAllAsksNothing) {
     TempDir dir;
     const std::string a = Tone(dir, "a.wav"), b = Tone(dir, "b.wav");
-    ::chmod(a.c_str(), 0444);
-    ::chmod(b.c_str(), 0444);
+    for (const auto& f : {a, b}) ::chmod(f.c_str(), 0444);
     RecordingUi ui;
     ui.answers = {kAnswerYesToAll};
     BatchRun run({a, b}, PanelChoice{}, ui);
@@ -88,9 +79,8 @@ TEST(BatchRun, AnswersLastOneRunAndAPresetYesToAllAsksNothing) {
     RecordingUi preset;
     BatchRun yes({a, b}, Loop(8), preset);
     yes.PresetAnswer(kAnswerYesToAll);
-    const BatchResult r = yes.Run();
+    EXPECT_EQ(yes.Run().visited, 2u);
     EXPECT_TRUE(preset.questions.empty());
-    EXPECT_EQ(r.visited, 2u);
     EXPECT_EQ(ReadWithSndfile(b).numBeats, 8);
 }
 

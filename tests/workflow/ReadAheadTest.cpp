@@ -6,44 +6,42 @@
 #include <algorithm>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 using namespace testsupport;
+using namespace std::chrono_literals;
 using velorizer::ReadAhead;
 
 namespace {
 
-struct Seen {
-    Bytes bytes;
-    struct stat st {};
-};
-
+// A file's bytes, mode and times: what reading ahead must leave as they were.
+using Seen = std::tuple<Bytes, mode_t, time_t, long, long>;
 Seen Look(const std::string& path) {
-    Seen s;
-    ::lstat(path.c_str(), &s.st);
-    if (S_ISREG(s.st.st_mode)) s.bytes = ReadBytes(path);
-    return s;
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return {S_ISREG(st.st_mode) ? ReadBytes(path) : Bytes{}, st.st_mode, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+            st.st_ctim.tv_nsec};
 }
 
 // Whether each page of the file is in the page cache; empty when that can't be told.
 std::vector<bool> Resident(const std::string& path) {
+    const size_t size = fs::file_size(path);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    ::fstat(fd, &st);
-    const size_t pages = (static_cast<size_t>(st.st_size) + 4095) / 4096;
-    void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
     ::close(fd);
-    std::vector<unsigned char> in(pages);
+    std::vector<unsigned char> in((size + 4095) / 4096);
+    const bool known = map != MAP_FAILED && ::mincore(map, size, in.data()) == 0;
+    if (map != MAP_FAILED) ::munmap(map, size);
     std::vector<bool> r;
-    if (map != MAP_FAILED && ::mincore(map, static_cast<size_t>(st.st_size), in.data()) == 0)
-        for (unsigned char c : in) r.push_back((c & 1) != 0);
-    if (map != MAP_FAILED) ::munmap(map, static_cast<size_t>(st.st_size));
-    return r;
+    for (unsigned char c : in) r.push_back((c & 1) != 0);
+    return known ? r : std::vector<bool>{};
 }
 
 bool Evict(const std::string& path) {
@@ -51,15 +49,13 @@ bool Evict(const std::string& path) {
     const bool ok = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
     ::close(fd);
     const std::vector<bool> r = Resident(path);
-    return ok && !r.empty() && std::find(r.begin(), r.end(), true) == r.end();
+    return ok && !r.empty() && std::ranges::count(r, true) == 0;
 }
 
-template <typename Pred> bool Within(std::chrono::milliseconds limit, Pred pred) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
+// Polls `pred` for up to ten seconds.
+bool Soon(const std::function<bool()>& pred) {
+    for (const auto end = std::chrono::steady_clock::now() + 10s; !pred(); std::this_thread::sleep_for(1ms))
         if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     return true;
 }
 
@@ -69,15 +65,12 @@ TEST(ReadAhead, StaysInItsWindowAndChangesNothingNotEvenAFifo) {
     TempDir dir;
     const std::string seed = MakeSoxWave(dir, "seed.wav", 8000, 1, 16, "signed-integer", 0.05);
     std::vector<std::string> files;
-    for (int i = 0; i < 40; ++i) {
-        files.push_back(dir / ("f" + std::to_string(i) + ".wav"));
-        std::filesystem::copy_file(seed, files.back());
-    }
+    for (int i = 0; i < 40; ++i) fs::copy_file(seed, files.emplace_back(dir / ("f" + std::to_string(i) + ".wav")));
     // What a hostile tree holds under *.wav names.
     ASSERT_EQ(::mkfifo((dir / "fifo.wav").c_str(), 0644), 0);
-    std::filesystem::create_symlink(dir / "fifo.wav", dir / "link-to-fifo.wav");
-    std::filesystem::create_symlink(seed, dir / "link.wav");
-    std::filesystem::create_directory(dir.path() / "folder.wav");
+    fs::create_symlink(dir / "fifo.wav", dir / "link-to-fifo.wav");
+    fs::create_symlink(seed, dir / "link.wav");
+    fs::create_directory(dir.path() / "folder.wav");
     WriteBytes(dir / "text.wav", {'h', 'i'});
     WriteBytes(dir / "empty.wav", {});
     ::chmod(files[3].c_str(), 0444);
@@ -88,31 +81,25 @@ TEST(ReadAhead, StaysInItsWindowAndChangesNothingNotEvenAFifo) {
     for (const auto& f : files) before[f] = Look(f);
 
     // Tests see the clock's granularity: let any change show in the times.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(20ms);
     {
         ReadAhead ahead(files, 8, 3);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_EQ(ahead.Done(), 0u) << "nothing is read before the run begins";
+        // Waits for `n` files read, then a while longer for any more.
+        const auto settle = [&](size_t n) {
+            EXPECT_TRUE(Soon([&] { return ahead.Done() >= n; }));
+            std::this_thread::sleep_for(50ms);
+            return ahead.Done();
+        };
+        EXPECT_EQ(settle(0), 0u) << "nothing is read before the run begins";
         ahead.At(0);
-        ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return ahead.Done() >= 8; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_EQ(ahead.Done(), 8u) << "files 1 to 8 only";
+        EXPECT_EQ(settle(8), 8u) << "files 1 to 8 only";
         ahead.At(30);
-        ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return ahead.Done() >= 16; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_EQ(ahead.Done(), 16u) << "files the run passed are not read: 31 to 38";
+        EXPECT_EQ(settle(16), 16u) << "files the run passed are not read: 31 to 38";
         ahead.At(files.size() - 1);
         ahead.Stop();
         ahead.At(3);  // after Stop: ignored, no thread starts again
     }
-    for (const auto& f : files) {
-        const Seen now = Look(f);
-        EXPECT_EQ(now.bytes, before[f].bytes) << f;
-        EXPECT_EQ(now.st.st_mode, before[f].st.st_mode) << f;
-        EXPECT_EQ(now.st.st_mtim.tv_nsec, before[f].st.st_mtim.tv_nsec) << f;
-        EXPECT_EQ(now.st.st_mtim.tv_sec, before[f].st.st_mtim.tv_sec) << f;
-        EXPECT_EQ(now.st.st_ctim.tv_nsec, before[f].st.st_ctim.tv_nsec) << f;
-    }
+    for (const auto& f : files) EXPECT_TRUE(Look(f) == before[f]) << f;
 }
 
 TEST(ReadAhead, ReadsTheHeadersAndTheLastPageOnly) {
@@ -135,7 +122,7 @@ TEST(ReadAhead, StopEndsAPoolThatWaitsForTheRun) {
     {
         ReadAhead ahead(files, 200, 8);
         ahead.At(0);
-        ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return ahead.Done() >= 200; }));
+        ASSERT_TRUE(Soon([&] { return ahead.Done() >= 200; }));
     }  // threads waiting for the run to move on are woken and joined
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
