@@ -29,26 +29,15 @@ TEST_F(VexlorTest, ProfileReadingIgnoresCaseCutsToTheBufferAndFallsBackToTheDefa
 }
 
 TEST_F(VexlorTest, TheFileIsReadByTheProfileRulesWhateverItsLinesAndBlanks) {
-    // Each line below is one the former reader got wrong.
+    // Each line is one a looser reader gets wrong: a long value is one value, not two keys; an indented line is an
+    // entry, not a continuation; blanks may surround a section's name and "="; ";" starts a comment only at a line's
+    // start; ":" separates nothing; only the first of two sections of one name counts.
     const std::string smuggled = std::string(194, 'x') + "Address=evil@example.test";
     const std::string address = std::string(300, 'a') + "@example.test";
-    WriteIni(
-        "\xEF\xBB\xBF[email]\r\n"
-        "From=" +
-        smuggled +
-        "\r\n"  // a long value is one value, not two keys
-        "  Address = " +
-        address +
-        "\r\n"            // indented: an entry, not a continuation
-        "[ log file ]\n"  // blanks around the name
-        "Write To Disk = 1\n"
-        "\tCapture To Disk=1\n"
-        "Log File = my ;file.log\n"  // ";" is a comment only at a line's start
-        "; Log File = commented.log\n"
-        "[include]\r\n"
-        "Memory:0\r\n"  // ":" separates nothing
-        "Resources = 0\r\n  User=0\r\n"
-        "[EMAIL]\r\nServer=smtp://elsewhere.example.test\r\n");  // only the first section counts
+    WriteIni("\xEF\xBB\xBF[email]\r\nFrom=" + smuggled + "\r\n  Address = " + address +
+             "\r\n[ log file ]\nWrite To Disk = 1\n\tCapture To Disk=1\nLog File = my ;file.log\n"
+             "; Log File = commented.log\n[include]\r\nMemory:0\r\nResources = 0\r\n  User=0\r\n"
+             "[EMAIL]\r\nServer=smtp://elsewhere.example.test\r\n");
     vxSTART();
     const auto& st = Settings();
     EXPECT_EQ(st.MailFrom, smuggled);

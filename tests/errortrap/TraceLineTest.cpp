@@ -203,13 +203,10 @@ TEST(VexlorAllocationCounter, CountsEveryFormOfNewAndFreesEachInItsOwnFamily) {
     Wide* wideQuietMany = new (std::nothrow) Wide[2];
     vxtest::countAllocations = false;
     EXPECT_EQ(vxtest::allocations.load(), 8);
-    for (void* p :
-         {static_cast<void*>(one), static_cast<void*>(many), static_cast<void*>(quiet), static_cast<void*>(quietMany)})
+    for (void* p : std::initializer_list<void*>{one, many, quiet, quietMany, wide, wideMany, wideQuiet, wideQuietMany})
         escape = p;
-    for (Wide* p : {wide, wideMany, wideQuiet, wideQuietMany}) {
-        escape = p;
+    for (Wide* p : {wide, wideMany, wideQuiet, wideQuietMany})
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(Wide), 0u);
-    }
     (void)escape;
     delete one;
     delete[] many;
