@@ -52,6 +52,9 @@ TEST(VexlorFormatSeconds, ASeparatorOfSeveralBytesIsReplacedWhole) {
     uselocale(LC_GLOBAL_LOCALE);
     if (user) freelocale(user);
     std::filesystem::remove_all(folder);
+    // The tests after this one run in the locale they started in.
+    ::unsetenv("LOCPATH");
+    ::unsetenv("LC_ALL");
     if (!built) GTEST_SKIP() << "localedef could not build ps_AF.UTF-8 (package locales)";
     ASSERT_TRUE(user);
     EXPECT_EQ(separator, "\xD9\xAB");
