@@ -117,9 +117,14 @@ class BatchRunTest : public QObject {
                 PressOk(modal);
                 return;
             }
-            if (questions) questions->append(dialog->lblMessage()->text());
+            if (questions) questions->append(dialog->windowTitle() + ": " + dialog->lblMessage()->text());
             QTest::mouseClick(dialog->cmdConfirm(button), Qt::LeftButton);
         };
+    }
+    // A question as Answer records it.
+    static QString Asked(const char* question, const std::string& path) {
+        return "Confirm Velorizing: Are you sure you want to " + QString(question) + " '" +
+               QString::fromStdString(path) + "'?";
     }
     static std::function<void(QWidget*)> Closing(QString* text) {
         return [text](QWidget* modal) {
@@ -197,16 +202,9 @@ private slots:
         Drop(files);
         QStringList questions;
         QString closing;
-        QString title;
-        AnswerInTurn({[&](QWidget* m) {
-                          title = m->windowTitle();
-                          Answer(3, &questions)(m);
-                      },
-                      Closing(&closing)});
+        AnswerInTurn({Answer(3, &questions), Closing(&closing)});
         Click("cmdVELORize");
-        QCOMPARE(title, QString("Confirm Velorizing"));
-        QCOMPARE(questions, QStringList{QString::fromStdString(
-                                "Are you sure you want to Velorize the read-only file '" + files[0] + "'?")});
+        QCOMPARE(questions, QStringList{Asked("Velorize the read-only file", files[0])});
         QCOMPARE(closing, QString("Operation cancelled."));
         for (size_t i = 0; i < files.size(); ++i) QVERIFY(Bytes(files[i]) == before[i]);
         QVERIFY(!w_->Working()->isVisible());
@@ -229,8 +227,7 @@ private slots:
         questions.clear();
         AnswerInTurn({Answer(3, &questions), Closing(&closing)});
         Click("cmdVELORize");
-        QCOMPARE(questions, QStringList{QString::fromStdString(
-                                "Are you sure you want to Velorize the read-only file '" + files[0] + "'?")});
+        QCOMPARE(questions, QStringList{Asked("Velorize the read-only file", files[0])});
         QCOMPARE(closing, QString("Operation cancelled."));
     }
 
@@ -247,9 +244,8 @@ private slots:
         QStringList questions;
         AnswerInTurn({Answer(0, &questions), Answer(0, &questions), Closing(&closing)});
         Click("cmdVELORize");
-        const QString path = QString::fromStdString(files[0]);
-        QCOMPARE(questions, (QStringList{"Are you sure you want to Velorize the read-only file '" + path + "'?",
-                                         "Are you sure you want to re-Velorize the file '" + path + "'?"}));
+        QCOMPARE(questions, (QStringList{Asked("Velorize the read-only file", files[0]),
+                                         Asked("re-Velorize the file", files[0])}));
         QCOMPARE(ReadAcid(files[0]).mode, 20);
         struct stat st {};
         ::stat(files[0].c_str(), &st);
@@ -515,20 +511,19 @@ private slots:
         const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
         testsupport::WriteBytes(dir / "state", {'x'});
         qputenv("XDG_STATE_HOME", QByteArray::fromStdString(dir / "state"));
-        QString text, title;
-        bool workingShown = true;
+        QStringList seen;  // title, text, and whether the progress window was up
         AnswerInTurn({[&](QWidget* m) {
-            text = MessageText(m);
-            title = m->windowTitle();
-            workingShown = w_->Working()->isVisible();
+            seen = {m->windowTitle(), MessageText(m), w_->Working()->isVisible() ? "working" : ""};
             PressOk(m);
         }});
         Click("cmdVELORize");
-        QCOMPARE(text, QString::fromStdString("Velorizer can't keep a journal of this run: '" + (dir / "state") +
-                                              "' is not a folder. No file was changed. To tag without a journal, "
-                                              "start Velorizer with VELORIZER_JOURNAL=off in its environment."));
-        QCOMPARE(title, QString("Error"));
-        QVERIFY(!workingShown);
+        QCOMPARE(seen,
+                 (QStringList{"Error",
+                              QString::fromStdString("Velorizer can't keep a journal of this run: '" + (dir / "state") +
+                                                     "' is not a folder. No file was changed. To tag without a "
+                                                     "journal, start Velorizer with VELORIZER_JOURNAL=off in its "
+                                                     "environment."),
+                              ""}));
         QCOMPARE(Bytes(files[0]), before);
         QVERIFY(w_->isEnabled() && c("cmdVELORize")->isEnabled());
 

@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QWindow>
 
 using namespace desktoptest;
 
@@ -38,20 +39,6 @@ public:
     QList<QUrl> opened;
 public slots:
     void open(const QUrl& url) { opened.append(url); }
-};
-
-// Notes the time of the first Hide event of the windows it watches.
-class HideClock : public QObject {
-public:
-    explicit HideClock(const QElapsedTimer& clock) : clock_(clock) {}
-    qint64 hiddenAt = -1;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Hide && hiddenAt < 0) hiddenAt = clock_.elapsed();
-        return false;
-    }
-
-private:
-    const QElapsedTimer& clock_;
 };
 
 class MainWindowTest : public QObject {
@@ -82,6 +69,11 @@ class MainWindowTest : public QObject {
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, text);
         if (leave) c<QPushButton>("cmdHelp")->setFocus(Qt::TabFocusReason);
+    }
+
+    // A row of a number box's table: what is typed, the text shown after, the value taken.
+    static void NumberRow(const char* name, const char* typed, const char* shown, int value) {
+        QTest::newRow(name) << QString(typed) << QString(shown) << value;
     }
 
 private slots:
@@ -194,8 +186,10 @@ private slots:
         // Neither a click nor the window manager's close request has any effect:
         // the splash goes when its timer has run, however late a loaded machine
         // lets the test look.
-        HideClock hidden(clock);
-        splash->installEventFilter(&hidden);
+        qint64 hiddenAt = -1;
+        connect(splash->windowHandle(), &QWindow::visibleChanged, this, [&](bool shown) {
+            if (!shown && hiddenAt < 0) hiddenAt = clock.elapsed();
+        });
         QTest::mouseClick(splash, Qt::LeftButton);
         QCloseEvent closeRequest;
         QApplication::sendEvent(splash->windowHandle(), &closeRequest);
@@ -205,7 +199,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(TopLevel("frmMain1") != nullptr, 20000);
         QVERIFY(clock.elapsed() >= 3000);
         QTRY_VERIFY(gone.isNull());  // unloaded
-        QVERIFY2(hidden.hiddenAt >= 3000, qPrintable(QString::number(hidden.hiddenAt)));
+        QVERIFY2(hiddenAt >= 3000, qPrintable(QString::number(hiddenAt)));
         auto* main = static_cast<frmMain1*>(TopLevel("frmMain1"));
         const auto calls = trace.Calls();
         const std::vector<std::string> head(calls.begin(), calls.begin() + std::min<size_t>(calls.size(), 4));
@@ -275,37 +269,22 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("value");
-        QTest::newRow("5.7 rounds up") << "5.7"
-                                       << "6" << 6;
-        QTest::newRow("2.5 to even") << "2.5"
-                                     << "2" << 2;
-        QTest::newRow("3.5 to even") << "3.5"
-                                     << "4" << 4;
-        QTest::newRow("lowest") << "1"
-                                << "1" << 1;
-        QTest::newRow("highest") << "10000"
-                                 << "10000" << 10000;
-        QTest::newRow("blanks around") << " 12 "
-                                       << "12" << 12;
-        QTest::newRow("zero") << "0"
-                              << "7" << 7;
-        QTest::newRow("above") << "10001"
-                               << "7" << 7;
-        QTest::newRow("negative") << "-5"
-                                  << "7" << 7;
-        QTest::newRow("empty") << ""
-                               << "7" << 7;
-        QTest::newRow("no number") << "abc"
-                                   << "7" << 7;
-        QTest::newRow("0.4 is below 1") << "0.4"
-                                        << "7" << 7;
+        NumberRow("5.7 rounds up", "5.7", "6", 6);
+        NumberRow("2.5 to even", "2.5", "2", 2);
+        NumberRow("3.5 to even", "3.5", "4", 4);
+        NumberRow("lowest", "1", "1", 1);
+        NumberRow("highest", "10000", "10000", 10000);
+        NumberRow("blanks around", " 12 ", "12", 12);
+        NumberRow("zero", "0", "7", 7);
+        NumberRow("above", "10001", "7", 7);
+        NumberRow("negative", "-5", "7", 7);
+        NumberRow("empty", "", "7", 7);
+        NumberRow("no number", "abc", "7", 7);
+        NumberRow("0.4 is below 1", "0.4", "7", 7);
         // The value does not change, and the text shows it all the same.
-        QTest::newRow("7.0") << "7.0"
-                             << "7" << 7;
-        QTest::newRow("07") << "07"
-                            << "7" << 7;
-        QTest::newRow("6.7 rounds to the same") << "6.7"
-                                                << "7" << 7;
+        NumberRow("7.0", "7.0", "7", 7);
+        NumberRow("07", "07", "7", 7);
+        NumberRow("6.7 rounds to the same", "6.7", "7", 7);
     }
     void beatsText() {
         QFETCH(QString, typed);
@@ -350,22 +329,14 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("value");
-        QTest::newRow("99.5") << "99.5"
-                              << "99.5" << 99500;
-        QTest::newRow("120.001") << "120.001"
-                                 << "120.001" << 120001;
-        QTest::newRow("240 accepted") << "240"
-                                      << "240" << 240000;
-        QTest::newRow("60 accepted") << "60"
-                                     << "60" << 60000;
-        QTest::newRow("half a thousandth to even") << "100.0005"
-                                                   << "100" << 100000;
-        QTest::newRow("59.9 refused") << "59.9"
-                                      << "130.5" << 130500;
-        QTest::newRow("240.5 refused") << "240.5"
-                                       << "130.5" << 130500;
-        QTest::newRow("letters refused") << "fast"
-                                         << "130.5" << 130500;
+        NumberRow("99.5", "99.5", "99.5", 99500);
+        NumberRow("120.001", "120.001", "120.001", 120001);
+        NumberRow("240 accepted", "240", "240", 240000);
+        NumberRow("60 accepted", "60", "60", 60000);
+        NumberRow("half a thousandth to even", "100.0005", "100", 100000);
+        NumberRow("59.9 refused", "59.9", "130.5", 130500);
+        NumberRow("240.5 refused", "240.5", "130.5", 130500);
+        NumberRow("letters refused", "fast", "130.5", 130500);
     }
     void tempoText() {
         QFETCH(QString, typed);
