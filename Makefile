@@ -1,4 +1,5 @@
 # Everything a fresh Debian 12 or 13 machine needs: `make run` and `make test`.
+# Each target installs only the packages its work needs (scripts/install-deps).
 BUILD  ?= build
 JOBS   ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -6,39 +7,55 @@ CMAKE_FLAGS ?=
 # and a plain cmake configure don't. `make test WERROR=OFF` on a newer compiler.
 WERROR ?= ON
 DEV_FLAGS = -DVELORIZER_WERROR=$(WERROR)
+# Development and CI builds have the tests and the benchmarks; the program as a
+# user runs it and the package are built without them, or their tools.
+WITH_TESTS = -DBUILD_TESTING=ON -DVELORIZER_BENCH=ON
+WITHOUT_TESTS = -DBUILD_TESTING=OFF -DVELORIZER_BENCH=OFF
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-long test-asan fuzz bench package package-test screenshots clean
+.PHONY: all deps deps-run deps-test deps-all configure build run test test-long test-asan fuzz bench \
+        install package package-test screenshots clean
 
 all: build
 
-deps:
-	@scripts/install-deps
+# scripts/install-deps run|test|all
+deps-run deps-test deps-all:
+	@scripts/install-deps $(@:deps-%=%)
+deps: deps-test
 
-# Configured once if missing, as a packager would (keeps an existing tree's settings).
-$(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
-
-configure: deps
-	cmake -S . -B $(BUILD) -G Ninja $(DEV_FLAGS) $(CMAKE_FLAGS)
+configure: deps-test
+	cmake -S . -B $(BUILD) -G Ninja $(DEV_FLAGS) $(WITH_TESTS) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The program alone: no test tools, no sound or X server installed for it.
+run: deps-run
+	cmake -S . -B $(BUILD) -G Ninja $(DEV_FLAGS) $(WITHOUT_TESTS) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	@scripts/run-velorun $(BUILD)/bin/velorun
 
+# Every test; then how many were skipped, and why.
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	scripts/run-tests $(BUILD) -j $(JOBS)
 
-# The Debian package: build/velorizer_<version>_<arch>.deb
-package: $(BUILD)/build.ninja
+# The Debian package: build/velorizer_<version>_<arch>.deb, built without the
+# tests, as a packager would (an existing tree keeps its other settings).
+package: deps-run
+	cmake -S . -B $(BUILD) -G Ninja $(WITHOUT_TESTS) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && cpack -G DEB
 
+# The programs, their manual pages and completion under PREFIX (DESTDIR is honoured).
+PREFIX ?= /usr/local
+install: deps-run
+	cmake -S . -B $(BUILD) -G Ninja $(WITHOUT_TESTS) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
 # The package unpacked into a scratch root, validated and started.
-package-test: package
+package-test: deps-test package
 	scripts/package-test $(BUILD)/velorizer_*.deb
 
 # The README's pictures, from the program as built, under a virtual display.
@@ -47,8 +64,8 @@ screenshots: build
 
 # Tagging and listing against their floors and a peer library, warm and cold
 # (cold rows need root), in a Release build.
-bench: deps
-	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release $(DEV_FLAGS)
+bench: deps-all
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release $(DEV_FLAGS) -DBUILD_TESTING=OFF -DVELORIZER_BENCH=ON
 	cmake --build build-bench -j $(JOBS) --target bench_tagging bench_tree velorize bench_gui bench_vexlor bench_list_drop
 	scripts/bench build-bench
 
@@ -56,14 +73,17 @@ bench: deps
 test-long: build
 	cd $(BUILD) && VELORIZER_LONG_TESTS=1 ctest --output-on-failure -L reliability
 
-# The non-GUI tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
-test-asan: deps
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Asan -DVELORIZER_GUI=OFF $(DEV_FLAGS)
+# The tests again, the desktop's offscreen among them, built with
+# AddressSanitizer and UndefinedBehaviorSanitizer. Leaks are checked; the
+# suppressions name only what fontconfig and the C library keep for good.
+test-asan: deps-test
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Asan $(DEV_FLAGS) -DBUILD_TESTING=ON -DVELORIZER_BENCH=OFF
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 \
+	  scripts/run-tests build-asan -j $(JOBS)
 
 # Every fuzz target for FUZZ_SECONDS each (clang, libFuzzer, ASan+UBSan).
-fuzz: deps
+fuzz: deps-all
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	      -DVELORIZER_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo $(DEV_FLAGS)
 	cmake --build build-fuzz -j $(JOBS) --target fuzzers

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -35,6 +36,11 @@ int GiveUpCheck(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
 }
 
+constexpr std::chrono::seconds kAtExit{5};
+
+class Outbox;
+Outbox& TheOutbox();
+
 // One thread sends the mails of the error trap, one after the other.
 class Outbox {
 public:
@@ -46,6 +52,9 @@ public:
             // Detached: at the end of the program it may still wait for a server.
             std::thread([this] { Run(); }).detach();
             started_ = true;
+            // A program that ends normally gives a report on its way a few
+            // seconds, whichever way it ends (a window, main's return, exit).
+            std::atexit([] { TheOutbox().Finish(kAtExit); });
         }
         jobs_.push_back({std::move(message), std::move(settings)});
         wake_.notify_one();

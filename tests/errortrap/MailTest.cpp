@@ -155,6 +155,30 @@ TEST_F(VexlorMailTest, AServerThatIsDownOrSilentNeitherHoldsTheTrapNorOutlastsTh
     EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
 }
 
+// A program that ends right after its error, by returning from main, waits for
+// the report on its way: here a server that takes a second to answer.
+TEST_F(VexlorMailTest, AProgramThatEndsWithAReportOnItsWayWaitsForIt) {
+    StartServer(R"(
+import asyncio, pathlib, sys, time
+from aiosmtpd.controller import Controller
+class Slow:
+    async def handle_DATA(self, server, session, envelope):
+        await asyncio.sleep(1)
+        (pathlib.Path(sys.argv[2]) / 'received').write_bytes(envelope.content)
+        return '250 OK'
+c = Controller(Slow(), hostname='127.0.0.1', port=int(sys.argv[1]))
+c.start()
+time.sleep(60)
+)");
+    WriteIni(MailIni("smtp://127.0.0.1:" + std::to_string(port)));
+    const auto start = Clock::now();
+    Child program({std::string(VELORIZER_BIN_DIR) + "/vexlor_mail_at_exit", dir.string()}, false);
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_GE(MsSince(start), 1000) << "it ended before the server had the report";
+    EXPECT_LT(MsSince(start), 5000);
+    EXPECT_NE(Extracted("received").find("Remote Error Report From vexlor_mail_at_exit"), std::string::npos);
+}
+
 // An SMTP server that offers AUTH without STARTTLS; it logs every command
 // and keeps every message.
 const char* const kAuthServer = R"(
