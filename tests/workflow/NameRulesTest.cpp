@@ -27,7 +27,7 @@ const char* const kNames[] = {
     // Bass
     "Bass_Loop_Gm_128bpm.wav -> 128 G", "Sub_Bass_C#m_140.wav -> 140 C#", "Reese_Bass_F_minor_174_BPM.wav -> 174 F",
     "Acid_Bass_303_Line_Am_125bpm.wav -> 125 A", "Funk Bass - Eb - 105 BPM.wav -> 105 D#",
-    "Bassline_Dmaj_118bpm_24bit.wav -> 118 D", "808_Bass_Glide_Bbm.wav -> - A#", "Slap_Bass_Riff_100_E.wav -> 100 -",
+    "Bassline_Dmaj_118bpm_24bit.wav -> 118 D", "808_Bass_Glide_Bbm.wav -> - A#", "Slap_Bass_Riff_100_E.wav -> 100 E",
     "Wobble_Bass_150bpm_Key_G.wav -> 150 G", "Deep_House_Bass_122_Am_V2.wav -> 122 A", "Bass_Hit_C1_44.1kHz.wav -> - -",
     "Synthwave_Bass_Arp_A_Minor_100bpm.wav -> 100 A",
     // Synths and keys
@@ -40,7 +40,7 @@ const char* const kNames[] = {
     "Guitar_Riff_E_Major_Drop_D_110bpm.wav -> 110 E", "96BPM_Funk_Guitar_Am.wav -> 96 A",
     "Strings_Legato_Fmaj_bpm-72.wav -> 72 F", "Cb_Major_Scale_Run.wav -> - B",
     // Vocals
-    "Vocal_Chop_Hey_128bpm_Fm.wav -> 128 F", "Vox_Phrase_I_Am_Free_Cm_95bpm.wav -> 95 -",
+    "Vocal_Chop_Hey_128bpm_Fm.wav -> 128 F", "Vox_Phrase_I_Am_Free_Cm_95bpm.wav -> 95 C",
     "vocal_i_am_here_120bpm.wav -> 120 -", "Female_Vocal_Ooh_Dry_A#.wav -> - A#", "Vocal_Hook_Take_120_Gm.wav -> - G",
     "Choir_Ahh_Gbmaj_70bpm.wav -> 70 F#", "Vocal_Shout_Yeah_01.wav -> - -", "Rap_Adlib_Vol_2_140.wav -> 140 -",
     "Spoken_Word_2023_Edit.wav -> - -", "Vocal_Loop_BPM_100_Key_Dm.wav -> 100 D",
@@ -50,7 +50,18 @@ const char* const kNames[] = {
     // Effects and odd marks
     "FX_Riser_8_Bars_128bpm.wav -> 128 -", "FX_Sweep_Up_120_Hz.wav -> - -", "Loop_96bpm_(orig_90bpm).wav -> - -",
     "Tape_Stop_Pitch_100_cents.wav -> - -", "Field_Recording_Rain_48kHz_24bit.wav -> - -",
-    "Ambience_Drone_1996bpm.wav -> - -", "Packs/Funk 96bpm/Bass_Am.WAV -> - A"};
+    "Ambience_Drone_1996bpm.wav -> - -", "Packs/Funk 96bpm/Bass_Am.WAV -> - A",
+    // A key after a bare tempo is no unit; units in their usual case only
+    "Keys_Loop_128_Db_Major.wav -> 128 C#", "Keys_Loop_128_Eb_Major.wav -> 128 D#", "Pad_Wide_120_MS.wav -> 120 -",
+    "Pad_Wide_120_ST.wav -> 120 -", "Stab_120_S.wav -> 120 -", "Delay_Throw_120_ms.wav -> - -",
+    // English words, not keys
+    "I_Am_Legend_Vox_Loop_120.wav -> 120 -", "Who_Am_I_Vox_128.wav -> 128 -", "6_Am_Vibes_Loop_90.wav -> 90 -",
+    // Keys a musician reads at once
+    "Brass_Stab_Loop_110_F.wav -> 110 F", "Bell_Loop_100_E.wav -> 100 E", "Organ_Loop_92bpm_G.wav -> 92 G",
+    "Pad_Key_of_D.wav -> - D", "Strings_F_sharp_minor_80bpm.wav -> 80 F#", "Bass_Bflat_Loop.wav -> - A#",
+    "Lead_Gsharp_minor_140.wav -> 140 G#", "Horn_E_flat_major.wav -> - D#",
+    // Tempo ranges and decimal bare tempos
+    "Drums_Loop_100-110bpm.wav -> - -", "Drum_Loop_87.5.wav -> 87.5 -", "Break_97.25_Am.wav -> 97.25 A"};
 static_assert(std::size(kNames) >= 60);
 
 }  // namespace
