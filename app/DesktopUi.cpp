@@ -8,7 +8,8 @@ namespace velorizer {
 
 void DesktopUi::MsgBox(const std::string& prompt, int style, const std::string& title) {
     QMessageBox box;
-    vxqt::PrepareMsgBox(box, prompt, style, title);
+    // The engine's messages are one line each: a line break in one comes from a name.
+    vxqt::PrepareMsgBox(box, prompt, style, title, vxqt::Lines::Pictured);
     box.setStandardButtons(QMessageBox::Ok);
     vxqt::KeepCaptionWhole(box);
     box.exec();

@@ -1,5 +1,7 @@
 #include "FileListModel.h"
 
+#include "QtMsgBox.h"
+
 #include <QFile>
 #include <QHashFunctions>
 #include <algorithm>
@@ -206,9 +208,10 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     if (index.row() < Shown()) return text ? QVariant(QString::fromLatin1(kPlaceholderText)) : QVariant();
     if (role == Qt::DecorationRole) return fileIcon_;
     if (!text) return {};
-    // The key's bytes stay the key; the text shows them as the file system names them.
+    // The key's bytes stay the key; the text shows them as the file system
+    // names them, with nothing in them that could hide or reorder what is shown.
     const std::string path = Path(index.row() - Shown());
-    return QFile::decodeName(QByteArray::fromRawData(path.data(), qsizetype(path.size())));
+    return vxqt::ShownText(QFile::decodeName(QByteArray::fromRawData(path.data(), qsizetype(path.size()))));
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -2,13 +2,16 @@
 
 #include "RunTimeError.h"
 
-#include <QLocale>
-#include <cctype>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace panel {
+
+namespace {
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+}  // namespace
 
 double LeadingNumber(const QString& text) {
     std::string s;
@@ -16,13 +19,14 @@ double LeadingNumber(const QString& text) {
         if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
             s += c.unicode() < 128 ? static_cast<char>(c.unicode()) : '?';
     size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     std::string number;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) number += s[i++];
     bool digits = false;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) number += s[i++], digits = true;
+    while (i < s.size() && IsDigit(s[i])) number += s[i++], digits = true;
     if (i < s.size() && s[i] == '.') {
         number += s[i++];
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) number += s[i++], digits = true;
+        while (i < s.size() && IsDigit(s[i])) number += s[i++], digits = true;
     }
     if (!digits) return 0;
     // An exponent counts only when digits follow it ("1e" is 1).
@@ -31,17 +35,14 @@ double LeadingNumber(const QString& text) {
         std::string exponent = "e";
         if (j < s.size() && (s[j] == '+' || s[j] == '-')) exponent += s[j++];
         bool expDigits = false;
-        while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) exponent += s[j++], expDigits = true;
+        while (j < s.size() && IsDigit(s[j])) exponent += s[j++], expDigits = true;
         if (expDigits) number += exponent;
     }
-    return std::strtod(number.c_str(), nullptr);
-}
-
-double UserNumber(const QString& text, vb::SourceLocation where) {
-    bool ok = false;
-    const double value = QLocale().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value)) throw vb::RunTimeError(vb::errTypeMismatch, {}, {}, where);
-    return value;
+    // Not strtod, which reads the decimal point of the user's locale.
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) return 0;
+    return negative ? -value : value;
 }
 
 int32_t RoundToLong(double value, vb::SourceLocation where) {
@@ -51,9 +52,8 @@ int32_t RoundToLong(double value, vb::SourceLocation where) {
 }
 
 QString TempoText(int32_t milli) {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(milli / 1000.0, 'g', 15);
+    // QString::number writes the C locale's form: "." whatever the user's.
+    return QString::number(milli / 1000.0, 'g', 15);
 }
 
 }  // namespace panel

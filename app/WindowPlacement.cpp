@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 namespace {
 QScreen* ScreenOf(const QWidget* w) {
@@ -14,9 +15,21 @@ QScreen* ScreenOf(const QWidget* w) {
 void CentreOnScreen(QWidget* window) {
     QScreen* screen = ScreenOf(window);
     if (!screen) return;
-    const QRect area = screen->geometry();
+    const QRect whole = screen->geometry();
+    const QRect area = screen->availableGeometry();
     const QSize frame = window->frameGeometry().size();
-    window->move(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
+    int x = whole.x() + (whole.width() - frame.width()) / 2;
+    int y = whole.y() + (whole.height() - frame.height()) / 2;
+    // Within the area that panels leave, its top-left corner first: a window
+    // larger than the area keeps its title bar on screen.
+    x = std::max(area.left(), std::min(x, area.left() + area.width() - frame.width()));
+    y = std::max(area.top(), std::min(y, area.top() + area.height() - frame.height()));
+    window->move(x, y);
+}
+
+bool WithinScreen(const QWidget* window) {
+    const QScreen* screen = ScreenOf(window);
+    return !screen || screen->availableGeometry().contains(window->frameGeometry());
 }
 
 double TwipsPerPixelX(const QWidget* widget) {

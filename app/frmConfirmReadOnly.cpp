@@ -1,9 +1,11 @@
 #include "frmConfirmReadOnly.h"
 
+#include "QtMsgBox.h"
 #include "Vexlor.h"
 #include "WindowPlacement.h"
 #include "ui_frmConfirmReadOnly.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
@@ -49,11 +51,7 @@ int32_t frmConfirmReadOnly::Result() {
 }
 
 void frmConfirmReadOnly::SetMessage(const QString& message) {
-    shown_ = message;
-    for (QChar& c : shown_) {
-        if (c.unicode() < 0x20) c = QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7F) c = QChar(0x2421);
-    }
+    shown_ = vxqt::ShownText(message);
     QLabel* label = ui_->lblMessage;
     label->setText(shown_);
     label->setToolTip(QString());
@@ -88,7 +86,23 @@ void frmConfirmReadOnly::Form_Activate() {
         const QRect frame = frameGeometry();
         const int top = std::clamp(frame.y(), area.y(), std::max(area.y(), area.bottom() + 1 - frame.height()));
         move(area.x() + (area.width() - frame.width()) / 2, top);
+        KeepClearOfProgress(area);
     });
+}
+
+void frmConfirmReadOnly::KeepClearOfProgress(const QRect& area) {
+    const QWidget* working = nullptr;
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && w->objectName() == "frmWorking") working = w;
+    if (!working) return;
+    const QRect bar = working->frameGeometry(), mine = frameGeometry();
+    if (!mine.intersects(bar)) return;
+    // Below the progress window, else above it, else beside it.
+    const int gap = 8;
+    if (bar.bottom() + gap + mine.height() <= area.bottom()) move(mine.x(), bar.bottom() + gap);
+    else if (bar.top() - gap - mine.height() >= area.top()) move(mine.x(), bar.top() - gap - mine.height());
+    else if (bar.right() + gap + mine.width() <= area.right()) move(bar.right() + gap, mine.y());
+    else if (bar.left() - gap - mine.width() >= area.left()) move(bar.left() - gap - mine.width(), mine.y());
 }
 
 void frmConfirmReadOnly::FitOnScreen(const QRect& area) {
@@ -150,7 +164,7 @@ int32_t GetConfirmReadOnly(const std::string& title, const std::string& message)
     vx::Proc("velorize", "Function GetConfirmReadOnly", [&] {
         frmConfirmReadOnly::ClearAnswer();
         frmConfirmReadOnly dialog;
-        dialog.setWindowTitle(QString::fromStdString(title));
+        dialog.setWindowTitle(vxqt::ShownText(QString::fromStdString(title)));
         dialog.SetMessage(QString::fromStdString(message));
         // Centred across; a third of the way down, clear of the progress window in the middle.
         CentreOnScreen(&dialog);

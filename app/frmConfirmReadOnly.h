@@ -45,6 +45,8 @@ private:
     // A message too long for the screen wraps, down to as many lines as the
     // screen holds; what still does not fit is left out in the middle.
     void FitOnScreen(const QRect& area);
+    // Moves the dialog off the progress window, where it would cover its bar.
+    void KeepClearOfProgress(const QRect& area);
 
     QString shown_;  // the message as the one-line label shows it
     int labelHeight_ = 0;

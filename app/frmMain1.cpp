@@ -5,9 +5,13 @@
 #include "EnumFolders.h"
 #include "FileListModel.h"
 #include "FileListView.h"
+#include "Inspect.h"
+#include "LastRun.h"
 #include "PanelChoice.h"
 #include "PanelText.h"
+#include "PerFile.h"
 #include "Program.h"
+#include "QtMsgBox.h"
 #include "RunJournal.h"
 #include "RunTimeError.h"
 #include "Vexlor.h"
@@ -30,6 +34,10 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QScopeGuard>
+#include <QShortcut>
+#include <QToolTip>
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
@@ -64,6 +72,33 @@ bool IsMenuKey(int key, Qt::KeyboardModifiers shift) {
     return (key == Qt::Key_Menu && shift == Qt::NoModifier) || (key == Qt::Key_F10 && shift == Qt::ShiftModifier);
 }
 bool IsDeleteKey(int key, Qt::KeyboardModifiers shift) { return key == Qt::Key_Delete && shift == Qt::NoModifier; }
+
+const char* const kWaitForWalk = "Velorize can be pressed once the dropped folders have been read.";
+
+// A file's acid chunks in words, read now: "type loop, root note C, 8 beats,
+// tempo 120 bpm", one line a chunk, or why there is none to tell.
+std::string TagsText(const std::string& path) {
+    std::vector<velorizer::clsAcidSettings::Body> bodies;
+    std::string error;
+    if (!velorizer::ReadAcidChunks(path, bodies, error)) return "can't be read: " + error;
+    if (bodies.empty()) return "no acid chunk";
+    std::string text;
+    for (size_t i = 0; i < bodies.size(); ++i) {
+        const auto s = velorizer::clsAcidSettings::FromBody(bodies[i]);
+        const int32_t mode = s.Mode();
+        const bool disk = mode & velorizer::kFlagDiskBased, oneShot = mode & velorizer::kFlagOneShot;
+        if (i > 0) text += "\n";
+        if (bodies.size() > 1) text += "chunk " + std::to_string(i + 1) + ": ";
+        text += std::string("type ") +
+                (disk ? (oneShot ? "disk-based, no tempo" : "disk-based") : (oneShot ? "one-shot" : "loop"));
+        text += (mode & velorizer::kFlagRootNote) ? std::string(", root note ") + velorizer::NoteName(s.MidiBase())
+                                                  : std::string(", no root note");
+        const int32_t beats = s.LoopBeats();
+        text += ", " + std::to_string(beats) + (beats == 1 ? " beat" : " beats");
+        text += ", tempo " + velorizer::ShortestText(s.Tempo()) + " bpm";
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -101,6 +136,9 @@ frmMain1::frmMain1(QWidget* parent)
     mnuFiles_->addAction(ui_->mnuFilesDelete);
     mnuFiles_->addAction(ui_->mnuFilesDeleteAll);
 
+    designHeight_ = height();
+    designListHeight_ = ui_->lvwFiles->height();
+
     ui_->lvwFiles->viewport()->installEventFilter(this);
     ui_->lvwFiles->installEventFilter(this);
     ui_->txtBeats->installEventFilter(this);
@@ -124,6 +162,11 @@ frmMain1::frmMain1(QWidget* parent)
     connect(selection->model(), &QAbstractItemModel::modelReset, this, &frmMain1::PreviewFollowsSelection);
     connect(ui_->mnuFilesDelete, &QAction::triggered, this, &frmMain1::mnuFilesDelete_Click);
     connect(ui_->mnuFilesDeleteAll, &QAction::triggered, this, &frmMain1::mnuFilesDeleteAll_Click);
+    // Beyond the window as drawn: Ctrl+Z takes back the last run. In a number
+    // box it undoes the typing instead, as a text box's own key.
+    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    undo->setObjectName("undoLastRun");
+    connect(undo, &QShortcut::activated, this, &frmMain1::UndoLastRun);
 
     Form_Load();
 }
@@ -146,6 +189,7 @@ QLabel* frmMain1::lblroot(int index) const { return index == 0 ? ui_->lblroot_0 
 void frmMain1::Form_Load() {
     vx::Proc(kModule, "Sub Form_Load", [&] {
         setWindowTitle(QString("%1 %2.%3").arg(vb::AppInfo::Title).arg(vb::AppInfo::Major()).arg(vb::AppInfo::Minor()));
+        FitToScreen();
         CentreOnScreen(this);
         for (int i = 0; i < velorizer::kRootNoteCount; ++i) {
             const QString name = QString::fromUtf8(velorizer::RootNoteName(i));
@@ -161,12 +205,32 @@ void frmMain1::Form_Load() {
     });
 }
 
+void frmMain1::FitToScreen() {
+    // Only the list gives up height, and never below a few rows: a screen
+    // smaller than the window shows its title bar and buttons, and the list
+    // scrolls through the rows it can't show.
+    QScreen* screen = this->screen();
+    if (!screen) return;
+    const int frameExtra = frameGeometry().height() - height();
+    const int room = screen->availableGeometry().height() - frameExtra;
+    QTreeView* list = ui_->lvwFiles;
+    const int rows = 4 * (list->fontMetrics().height() + 4);
+    const int shortest =
+        std::min(designListHeight_, list->header()->sizeHint().height() + rows + 2 * list->frameWidth());
+    const int give = std::clamp(designHeight_ - room, 0, designListHeight_ - shortest);
+    list->resize(list->width(), designListHeight_ - give);
+    setFixedHeight(designHeight_ - give);
+    if (!WithinScreen(this)) CentreOnScreen(this);
+}
+
 void frmMain1::RefreshForm() {
     vx::Proc(kModule, "Sub RefreshForm", [&] {
         // Both are asked, whatever the first answers.
         const bool ok = ListOK();
         const bool busy = Busy();
-        ui_->cmdVELORize->setEnabled(ok && !busy);
+        // Not while a drop is walked: the list is not complete yet.
+        ui_->cmdVELORize->setEnabled(ok && !busy && walks_ == 0);
+        ui_->cmdVELORize->setToolTip(walks_ > 0 ? kWaitForWalk : "");
         ui_->Frame1->setEnabled(true);
         ui_->cmdHelp->setEnabled(true);
     });
@@ -182,6 +246,16 @@ void frmMain1::cmdHelp_Click() {
 
 void frmMain1::cmdClose_Click() {
     vx::Proc(kModule, "Sub cmdClose_Click", [&] { close(); });
+}
+
+bool frmMain1::event(QEvent* event) {
+    // The window manager's frame is known once the window is up: the window
+    // is fitted to the screen again with it.
+    if (event->type() == QEvent::WindowActivate && !fitted_) {
+        fitted_ = true;
+        FitToScreen();
+    }
+    return QWidget::event(event);
 }
 
 void frmMain1::closeEvent(QCloseEvent* event) {
@@ -216,6 +290,10 @@ void frmMain1::Busy(bool value) {
 }
 
 void frmMain1::cmdVELORize_Click() {
+    // Alt+V leaves the focus where it was: the box being typed in is read
+    // first, as a click that takes the focus would have it read.
+    LeaveTextBox(QApplication::focusWidget());
+    if (walks_ > 0) return;  // the button is disabled then; a click already queued finds it so
     vx::Proc(kModule, "Sub cmdVELORize_Click", [&] { Velorize(); });
     // A run-time error left the run half way: the trap has reported it, now give
     // the user the window back.
@@ -262,8 +340,9 @@ void frmMain1::Velorize() {
 
 void frmMain1::cmdPreview_Click() {
     vx::Proc(kModule, "Sub cmdPreview_Click", [&] {
+        // The placeholder row is no file: it is never played.
         const std::vector<int> rows = SelectedRows();
-        if (!rows.empty()) PlaySound(files_->Key(rows.front()));
+        if (!rows.empty() && files_->HasFiles()) PlaySound(files_->Key(rows.front()));
     });
 }
 
@@ -313,26 +392,19 @@ void frmMain1::chkTempo_Click() {
 
 void frmMain1::txtBeats_LostFocus() {
     vx::Proc(kModule, "Sub txtBeats_LostFocus", [&] {
-        const QString text = ui_->txtBeats->text();
-        const double lead = panel::LeadingNumber(text);
-        if (lead < 1 || lead > 10000) {
-            ui_->txtBeats->setText(QString::number(ui_->updBeats->value()));
-            return;
-        }
-        ui_->updBeats->setValue(panel::RoundToLong(panel::UserNumber(text)));
+        // The leading number is the value, whatever follows it and whatever the
+        // user's locale; the box is then written again with the value used.
+        const double lead = panel::LeadingNumber(ui_->txtBeats->text());
+        if (lead >= 1 && lead <= 10000) ui_->updBeats->setValue(panel::RoundToLong(lead));
+        ui_->txtBeats->setText(QString::number(ui_->updBeats->value()));
     });
 }
 
 void frmMain1::txtTempo_LostFocus() {
     vx::Proc(kModule, "Sub txtTempo_LostFocus", [&] {
-        const QString text = ui_->txtTempo->text();
-        const double lead = panel::LeadingNumber(text);
-        if (lead < 60 || lead > 240) {
-            ui_->txtTempo->setText(panel::TempoText(ui_->updTempo->value()));
-            return;
-        }
-        // A reading of the user's format that leaves the range is brought back into it.
-        ui_->updTempo->setValue(panel::RoundToLong(panel::UserNumber(text) * 1000));
+        const double lead = panel::LeadingNumber(ui_->txtTempo->text());
+        if (lead >= 60 && lead <= 240) ui_->updTempo->setValue(panel::RoundToLong(lead * 1000));
+        ui_->txtTempo->setText(panel::TempoText(ui_->updTempo->value()));
     });
 }
 
@@ -396,43 +468,117 @@ void frmMain1::lvwFiles_OLEDragDrop(const QMimeData* data) {
         for (const QUrl& url : data->urls()) {
             if (!url.isLocalFile()) continue;
             const std::string path = LocalPathBytes(url);
-            struct stat st {};
+            struct stat st = {};
             if (::stat(path.c_str(), &st) != 0) continue;  // gone since the drag began
             if (S_ISDIR(st.st_mode)) {
                 velorizer::EnumFolders walker;
                 walker.File = [this](const std::string& found) { ShowFiles_File(found); };
+                // The walker's own procedures, traced and trapped as the program's.
+                walker.Procedure = [](std::string_view signature, const std::function<void()>& body) {
+                    vx::Proc("EnumFolders", signature, body);
+                };
                 ShowFiles = &walker;
                 setCursor(Qt::WaitCursor);
+                // Events get through every 100 files: Velorize must not start on
+                // a list that is only partly there.
+                ++walks_;
+                const auto walked = qScopeGuard([this] { --walks_; });
+                RefreshForm();
                 ui_->lvwFiles->BeginAppending();
                 walker.Go(path, std::string(velorizer::kWaveWildcard));
                 ui_->lvwFiles->EndAppending();
                 ShowFiles = nullptr;
                 unsetCursor();
             } else if (velorizer::EndsWithWav(path)) {
-                vx::IgnoreErrors([&] { files_->AddFile(path); });
+                vx::IgnoreErrors([&] { AddListed(path); });
             }
         }
-        if (files_->RowCount() != before) vx::IgnoreErrors([&] { files_->RemovePlaceholder(); });
+        if (files_->RowCount() != before) vx::IgnoreErrors([&] { DropPlaceholder(); });
         RefreshForm();
     });
 }
 
 void frmMain1::ShowFiles_File(const std::string& path) {
     vx::Traced(kModule, "Sub ShowFiles_File", [&] {
-        vx::IgnoreErrors([&] { files_->AddFile(path); });
+        vx::IgnoreErrors([&] { AddListed(path); });
         ++foundFiles_;
         if (foundFiles_ % 100 == 0) DoEvents();
     });
 }
 
+void frmMain1::AddListed(const std::string& path) {
+    // The placeholder goes with the first file, not when the walk is over.
+    if (files_->AddFile(path)) DropPlaceholder();
+}
+
+void frmMain1::DropPlaceholder() {
+    if (files_->HasFiles()) return;
+    // The placeholder may be the current row; with it gone the first file
+    // would be, and the first Down would select the second. No current row:
+    // Down selects the first.
+    ui_->lvwFiles->setCurrentIndex(QModelIndex());
+    files_->RemovePlaceholder();
+}
+
 void frmMain1::lvwFiles_ItemClick(const QModelIndex& row) {
     vx::Proc(kModule, "Sub lvwFiles_ItemClick", [&] {
         ui_->lvwFiles->selectionModel()->select(row, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        ui_->cmdPreview->setEnabled(OneRowSelected());
+        PreviewFollowsSelection();
     });
 }
 
-void frmMain1::PreviewFollowsSelection() { ui_->cmdPreview->setEnabled(OneRowSelected()); }
+// One file selected: the placeholder row is none.
+void frmMain1::PreviewFollowsSelection() { ui_->cmdPreview->setEnabled(OneRowSelected() && files_->HasFiles()); }
+
+void frmMain1::UndoLastRun() {
+    // Not during a run (the window takes no keys then) nor a walk, whose
+    // events come in the middle of a drop.
+    if (Busy() || walks_ > 0) return;
+    vx::Proc(kModule, "Sub UndoLastRun", [&] {
+        std::string error;
+        const std::optional<velorizer::LastRun> last = velorizer::FindLastRun(error);
+        if (!last) {
+            if (!error.empty())
+                velorizeUi_->MsgBox("Velorizer can't read the journal of its runs: " + error + ".",
+                                    velorizer::vbCritical, "Error");
+            else velorizeUi_->MsgBox("There is no run to undo.", velorizer::vbInformation, "");
+            return;
+        }
+        QMessageBox question(this);
+        vxqt::PrepareMsgBox(question, velorizer::UndoQuestion(*last), velorizer::vbQuestion, "");
+        question.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        question.setDefaultButton(QMessageBox::No);
+        question.setEscapeButton(QMessageBox::No);
+        vxqt::KeepCaptionWhole(question);
+        if (question.exec() != QMessageBox::Yes) return;
+        // As a run: the window takes no input, the progress window shows the
+        // file in hand, and every file's trouble has its own message.
+        runOpen_ = true;
+        Busy(true);
+        velorizer::TakeBack(*last, *velorizeUi_, working_.get());
+        Busy(false);
+        RefreshForm();
+        runOpen_ = false;
+    });
+    if (runOpen_) RecoverAfterFailedRun();
+}
+
+void frmMain1::ShowTags(const QPoint& at, const QPoint& globalPos) {
+    const QModelIndex index = ui_->lvwFiles->indexAt(at);
+    if (!index.isValid() || !files_->HasFiles()) {
+        QToolTip::hideText();
+        return;
+    }
+    // Read now, for this row alone: the file may have changed since it was listed.
+    const std::string path = files_->Key(index.row());
+    const QString text = vxqt::ShownText(QFile::decodeName(QByteArray::fromStdString(path))) + "\n" +
+                         vxqt::ShownText(QString::fromStdString(TagsText(path)), vxqt::Lines::Kept);
+    // As rich text, so that no name is ever taken for markup.
+    QString html = text.toHtmlEscaped();
+    html.replace('\n', "<br>");
+    QToolTip::showText(globalPos, "<p style='white-space:pre'>" + html + "</p>", ui_->lvwFiles->viewport(),
+                       ui_->lvwFiles->visualRect(index));
+}
 
 bool frmMain1::lvwFiles_MouseDown(Qt::MouseButton button, const QPoint& globalPos) {
     bool shown = false;
@@ -510,6 +656,11 @@ bool frmMain1::eventFilter(QObject* watched, QEvent* event) {
                 if (!drop->mimeData()->hasUrls()) break;
                 drop->acceptProposedAction();
                 lvwFiles_OLEDragDrop(drop->mimeData());
+                return true;
+            }
+            case QEvent::ToolTip: {
+                auto* help = static_cast<QHelpEvent*>(event);
+                ShowTags(help->pos(), help->globalPos());
                 return true;
             }
             case QEvent::MouseButtonPress: {

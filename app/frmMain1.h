@@ -49,6 +49,8 @@ public:
     std::vector<std::string> Keys() const;
     // Files the folder walker has reported during this run.
     int32_t FoundFiles() const { return foundFiles_; }
+    // Whether a dropped folder is being walked.
+    bool Walking() const { return walks_ > 0; }
     frmWorking* Working() const { return working_.get(); }
     QMenu* mnuFiles() const { return mnuFiles_; }
     QRadioButton* optAcidProp(int index) const;
@@ -62,12 +64,15 @@ public:
     static void SetEndProgram(std::function<void()> end);
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void Form_Load();
     void Form_Unload();
+    // Shortens the list when the window is taller than its screen's available area.
+    void FitToScreen();
     void cmdHelp_Click();
     void cmdClose_Click();
     void cmdVELORize_Click();
@@ -95,6 +100,13 @@ private:
     void PopUpFilesMenu(const QPoint& globalPos);
     // "&Preview" is there exactly while one row is selected.
     void PreviewFollowsSelection();
+    // Adds a file entry, and takes the placeholder out with the first.
+    void AddListed(const std::string& path);
+    void DropPlaceholder();
+    // Ctrl+Z: asks, then takes back the program's last run.
+    void UndoLastRun();
+    // The tooltip of the row under `at`: its path and its tags as they are now.
+    void ShowTags(const QPoint& at, const QPoint& globalPos);
     void mnuFilesDelete_Click();
     void mnuFilesDeleteAll_Click();
 
@@ -111,6 +123,9 @@ private:
     FileListModel* files_ = nullptr;
     velorizer::EnumFolders* ShowFiles = nullptr;
     int32_t foundFiles_ = 0;
+    int walks_ = 0;  // dropped folders being walked
+    int designHeight_ = 0, designListHeight_ = 0;
+    bool fitted_ = false;
     bool busy_ = false;
     bool listSetUp_ = false;
     bool runOpen_ = false;

@@ -30,8 +30,8 @@ void frmWorking::BeforeFile(size_t number, const std::string&) {
 
 // Pending events are let through after each file, so that this window
 // repaints; not after a Cancel, which ends the run at once.
-void frmWorking::AfterFile(size_t, const std::string&, velorizer::FileOutcome outcome) {
-    if (outcome != velorizer::FileOutcome::Cancelled) QCoreApplication::processEvents();
+void frmWorking::AfterFile(size_t, const std::string&, const velorizer::Outcome& outcome) {
+    if (outcome.result != velorizer::Result::Cancelled) QCoreApplication::processEvents();
 }
 
 void frmWorking::RunEnding(const velorizer::BatchResult&) { hide(); }

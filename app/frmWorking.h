@@ -22,7 +22,7 @@ public:
 
     void RunStarting(size_t count) override;
     void BeforeFile(size_t number, const std::string& path) override;
-    void AfterFile(size_t number, const std::string& path, velorizer::FileOutcome outcome) override;
+    void AfterFile(size_t number, const std::string& path, const velorizer::Outcome& outcome) override;
     void RunEnding(const velorizer::BatchResult& result) override;
 
 protected:

@@ -9,6 +9,7 @@
 #include "VexlorPlatform.h"
 
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -53,7 +54,14 @@ double Val(std::string_view s) {
             any = true;
         }
     }
-    return any ? std::strtod(digits.c_str(), nullptr) : 0.0;
+    if (!any) return 0.0;
+    // "." whatever the locale: the desktop program runs in the user's, where
+    // strtod would stop at the point.
+    const bool negative = digits[0] == '-';
+    const size_t from = digits[0] == '-' || digits[0] == '+' ? 1 : 0;
+    double value = 0;
+    std::from_chars(digits.data() + from, digits.data() + digits.size(), value);
+    return negative ? -value : value;
 }
 
 std::optional<int16_t> CInt(std::string_view text) {
@@ -63,10 +71,13 @@ std::optional<int16_t> CInt(std::string_view text) {
         if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '+' && c != 'e' && c != 'E')
             return std::nullopt;
     }
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(s.c_str(), &end);
-    if (errno != 0 || end != s.c_str() + s.size()) return std::nullopt;
+    const bool negative = s[0] == '-';
+    const size_t from = s[0] == '-' || s[0] == '+' ? 1 : 0;
+    if (from < s.size() && (s[from] == '-' || s[from] == '+')) return std::nullopt;
+    double v = 0;
+    const auto [end, error] = std::from_chars(s.data() + from, s.data() + s.size(), v);
+    if (error != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
+    if (negative) v = -v;
     double r = std::nearbyint(v);
     if (r < INT16_MIN || r > INT16_MAX) return std::nullopt;
     return static_cast<int16_t>(r);

@@ -74,7 +74,7 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return std::nullopt;
     std::optional<std::string> text;
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         text.emplace();
         char buf[8192];
@@ -202,7 +202,7 @@ void Sleep(int milliseconds) { ::poll(nullptr, 0, milliseconds); }
 void RaiseDebugTrap() { std::raise(SIGTRAP); }
 
 bool FileExists(const std::string& path) {
-    struct stat st {};
+    struct stat st = {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -251,7 +251,7 @@ std::string MonitorFolder() {
 }
 
 bool FolderIsPrivate(const std::string& folder) {
-    struct stat st {};
+    struct stat st = {};
     return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
            (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }

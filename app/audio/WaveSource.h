@@ -1,7 +1,9 @@
 #pragma once
-// The audio side of the preview, free of any sound system: reading the samples
-// of a WAVE file as floats, a block at a time, and turning them into what an
-// output device takes (its channel count, rate and sample format).
+// The audio side of the preview, free of any sound system: the samples of a
+// WAVE file (WaveSamples.h), turned into what an output device takes (its
+// channel count, rate and sample format).
+
+#include "WaveSamples.h"
 
 #include <cstdint>
 #include <functional>
@@ -9,48 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace mmio {
-class File;
-}
-
 namespace velorizer {
-
-// How the samples of a file are stored.
-enum class SampleCoding { UInt8, Int16, Int24, Int32, Float32, Float64 };
-
-struct WaveSourceFormat {
-    int channels = 0;
-    int sampleRate = 0;
-    SampleCoding coding = SampleCoding::Int16;
-    int bytesPerSample = 0;  // the container: 1, 2, 3, 4 or 8
-    int blockAlign = 0;      // bytes of one frame in the file
-};
-
-// Streams the "data" chunk of a WAVE file as interleaved floats in [-1, 1).
-// The file stays open while the reader lives; only one block is in memory.
-class WaveReader {
-public:
-    // nullptr when the file cannot be played; *why then tells the reason.
-    static std::unique_ptr<WaveReader> Open(const std::string& path, std::string* why);
-    ~WaveReader();
-    WaveReader(const WaveReader&) = delete;
-    WaveReader& operator=(const WaveReader&) = delete;
-
-    const WaveSourceFormat& Format() const { return format_; }
-    int64_t FrameCount() const { return frames_; }
-    // Reads up to `frames` frames into out (frames * channels floats). Returns
-    // the frames read: 0 at the end, or when the file can no longer be read.
-    int64_t Read(float* out, int64_t frames);
-
-private:
-    WaveReader(std::unique_ptr<mmio::File> file, const WaveSourceFormat& format, int64_t dataOffset, int64_t frames);
-
-    std::unique_ptr<mmio::File> file_;
-    WaveSourceFormat format_;
-    int64_t frames_ = 0;
-    int64_t next_ = 0;  // next frame to read
-    std::vector<unsigned char> raw_;
-};
 
 // Maps interleaved frames to another channel count and, by linear
 // interpolation, to another rate. Fed in pieces of any size, it gives the same

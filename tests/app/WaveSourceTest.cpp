@@ -150,21 +150,20 @@ TEST(OutputFormat, KeepsTheFilesFormatWhenTakenAndFallsBackOtherwise) {
     WaveSourceFormat s24{6, 96000, SampleCoding::Int24, 3, 18};
     const OutputFormat preferred{2, 48000, OutputSample::Int16};
     OutputFormat chosen;
-    ASSERT_TRUE(ChooseOutputFormat(
-        s24, preferred, [](const OutputFormat&) { return true; }, &chosen));
+    const auto any = [](const OutputFormat&) { return true; };
+    ASSERT_TRUE(ChooseOutputFormat(s24, preferred, any, &chosen));
     EXPECT_EQ(chosen, (OutputFormat{6, 96000, OutputSample::Float}));
 
     WaveSourceFormat u8{1, 8000, SampleCoding::UInt8, 1, 1};
-    ASSERT_TRUE(ChooseOutputFormat(
-        u8, preferred, [](const OutputFormat&) { return true; }, &chosen));
+    ASSERT_TRUE(ChooseOutputFormat(u8, preferred, any, &chosen));
     EXPECT_EQ(chosen.sample, OutputSample::UInt8);
 
     // A device that takes only its own stereo 48 kHz 16-bit.
-    ASSERT_TRUE(ChooseOutputFormat(
-        s24, preferred, [&](const OutputFormat& f) { return f == preferred; }, &chosen));
+    const auto onlyPreferred = [&](const OutputFormat& f) { return f == preferred; };
+    ASSERT_TRUE(ChooseOutputFormat(s24, preferred, onlyPreferred, &chosen));
     EXPECT_EQ(chosen, preferred);
-    EXPECT_FALSE(ChooseOutputFormat(
-        s24, preferred, [](const OutputFormat&) { return false; }, &chosen));
+    const auto none = [](const OutputFormat&) { return false; };
+    EXPECT_FALSE(ChooseOutputFormat(s24, preferred, none, &chosen));
 }
 
 TEST(EncodeSamples, ClipsAndSilencesNaN) {

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         modVexlor::vxPOP("fuzz", "Sub Deep", "arguments");
     }
     if (st.CircularLogEnabled && st.CircularRecordSize > 0) {
-        struct stat s {};
+        struct stat s = {};
         if (::stat(st.CircularLogPath.c_str(), &s) == 0) {
             const long slots = st.CircularSlotCount > 0 ? st.CircularSlotCount : 1;
             if (s.st_size > 512 + slots * static_cast<long>(st.CircularRecordSize) && s.st_size > 512 + 1024)

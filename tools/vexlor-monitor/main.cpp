@@ -381,7 +381,7 @@ int main(int argc, char** argv) {
     if (!monitor::IsMonitorTitle(mon.options.title))
         std::fprintf(stderr, "vexlor-monitor: warning: programs only look for \"Orvane Vexlor\" titles\n");
 
-    struct sigaction sa {};
+    struct sigaction sa = {};
     sa.sa_handler = OnSignal;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);

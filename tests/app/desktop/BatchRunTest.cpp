@@ -31,6 +31,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeView>
 #include <sys/stat.h>
 
@@ -247,7 +248,7 @@ private slots:
         QCOMPARE(questions, (QStringList{Asked("Velorize the read-only file", files[0]),
                                          Asked("re-Velorize the file", files[0])}));
         QCOMPARE(ReadAcid(files[0]).mode, 20);
-        struct stat st {};
+        struct stat st = {};
         ::stat(files[0].c_str(), &st);
         QCOMPARE(st.st_mode & 0777, mode_t(0444));
     }
@@ -407,9 +408,12 @@ private slots:
         QVERIFY(seen[0].startsWith("Are you sure") && seen[0].endsWith("/end.wav'?") &&
                 seen[0].contains(QChar(0x2026)));
         QCOMPARE(seen[1], QString::fromStdString(huge));
-        // A name with a line break and markup: one line, shown as it is.
+        // A name with a line break and markup: one line, shown as it is; one
+        // with a right-to-left override can't turn the rest of the line round.
         seen = ask("Are you sure you want to re-Velorize the file '/tmp/a\nb<b>c</b>.wav'?");
         QCOMPARE(seen[0], QString("Are you sure you want to re-Velorize the file '/tmp/a\u240Ab<b>c</b>.wav'?"));
+        seen = ask("Are you sure you want to re-Velorize the file '/tmp/evil_\u202egnp.wav'?");
+        QCOMPARE(seen[0], QString("Are you sure you want to re-Velorize the file '/tmp/evil_\\u202egnp.wav'?"));
     }
 
     void anUnexpectedErrorInARunGivesTheWindowBack() {
@@ -487,7 +491,7 @@ private slots:
 
     void previewReportsAPlayerThatCannotStart() {
         TempDir dir;
-        const std::string missing = dir / "gone.wav";
+        const std::string missing = dir / "gone\u2067.wav";  // an isolate, shown as an escape
         testsupport::WriteBytes(missing, {});
         Drop({missing});
         ::unlink(missing.c_str());
@@ -497,9 +501,60 @@ private slots:
         AnswerInTurn({Closing(&text)});
         TraceWatch trace;
         Click("cmdPreview");
-        QCOMPARE(text, QString::fromStdString("Velorizer experienced an unknown error playing file " + missing + "."));
+        QCOMPARE(text, QString::fromStdString("Velorizer experienced an unknown error playing file " +
+                                              dir.path().string() + "/gone\\u2067.wav."));
         QVERIFY(trace.Saw("->main : Sub PlaySound"));
         QVERIFY(w_->isEnabled());
+    }
+
+    void ctrlZTakesTheLastRunBackToTheByte() {
+        TempDir dir;
+        const auto files = Loops(dir, 2, 0.2);
+        std::vector<std::vector<uint8_t>> before;
+        for (const auto& f : files) before.push_back(Bytes(f));
+        const QByteArray state = qgetenv("XDG_STATE_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
+        qputenv("XDG_STATE_HOME", QByteArray::fromStdString(dir / "state"));
+        Drop(files);
+        Click("optAcidProp_1");
+        QString closing;
+        AnswerInTurn({Closing(&closing)});
+        Click("cmdVELORize");
+        QCOMPARE(closing, QString("Operation completed."));
+        QCOMPARE(ReadAcid(files[1]).mode, 20);
+        // The tooltip reads the file when it is asked for.
+        auto* list = c<QTreeView>("lvwFiles");
+        const QPoint at(40, list->visualRect(list->model()->index(1, 0)).center().y());
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        QVERIFY2(QToolTip::text().contains("type loop, no root note, 4 beats, tempo "), qPrintable(QToolTip::text()));
+
+        QString question, undone;
+        AnswerInTurn({[&](QWidget* m) {
+                          question = MessageText(m);
+                          auto* box = qobject_cast<QMessageBox*>(m);
+                          if (box && box->button(QMessageBox::Yes))
+                              QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+                          else PressOk(m);
+                      },
+                      Closing(&undone)});
+        // The window system gives the focus back after the closing message; offscreen it's asked to.
+        w_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w_));
+        QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
+        QTRY_VERIFY2(question.contains("it wrote loop of 4 beats, no root note and changed 2 files; no file failed."),
+                     qPrintable(question));
+        QVERIFY2(undone.startsWith("Run ") && undone.endsWith(" undone: 2 files restored."), qPrintable(undone));
+        for (size_t i = 0; i < files.size(); ++i) QCOMPARE(Bytes(files[i]), before[i]);
+        QHelpEvent again(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &again);
+        QVERIFY2(QToolTip::text().contains("no acid chunk"), qPrintable(QToolTip::text()));
+        undone.clear();
+        w_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w_));
+        AnswerInTurn({Closing(&undone)});
+        QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
+        QTRY_COMPARE(undone, QString("There is no run to undo."));
     }
 
     void aRunIsJournaledAndOneThatCantBeIsNotStarted() {
@@ -537,7 +592,7 @@ private slots:
         QVERIFY(velorizer::ListRuns(velorizer::JournalFolder(), runs, error));
         QCOMPARE(runs.size(), size_t(1));
         QCOMPARE(runs[0].program + ": " + runs[0].settings, std::string("velorun: one-shot"));
-        QCOMPARE(runs[0].files, size_t(2));
+        QCOMPARE(runs[0].changed, size_t(2));
     }
 };
 

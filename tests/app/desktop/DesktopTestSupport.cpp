@@ -49,7 +49,7 @@ std::vector<std::string> LogLines() {
 
 TraceWatch::TraceWatch() : start_(LogLines().size()) {}
 
-std::vector<std::string> TraceWatch::Calls() const {
+std::vector<std::string> TraceWatch::Tree() const {
     std::vector<std::string> calls;
     const auto lines = LogLines();
     for (size_t i = start_; i < lines.size(); ++i) {
@@ -57,11 +57,14 @@ std::vector<std::string> TraceWatch::Calls() const {
         size_t arrow = l.find("] ->");
         if (arrow == std::string::npos) arrow = l.find("] <-");
         if (arrow == std::string::npos) continue;
-        std::string call = l.substr(arrow + 2, 2);
-        size_t body = arrow + 4;
-        while (body < l.size() && l[body] == '\t') ++body;
-        calls.push_back(call + l.substr(body));
+        calls.push_back(l.substr(arrow + 2));
     }
+    return calls;
+}
+
+std::vector<std::string> TraceWatch::Calls() const {
+    std::vector<std::string> calls = Tree();
+    for (std::string& c : calls) c.erase(2, c.find_first_not_of('\t', 2) - 2);
     return calls;
 }
 

@@ -27,6 +27,8 @@ public:
     TraceWatch();
     // The new lines' "->main : Sub X" / "<-main : Sub X" parts, indentation removed.
     std::vector<std::string> Calls() const;
+    // The same with the indentation kept: one tab per level below the first.
+    std::vector<std::string> Tree() const;
     bool Saw(const std::string& call) const;
 
 private:

@@ -132,7 +132,7 @@ private slots:
             QCOMPARE(snd.bpm, tempos[i]);
             QCOMPARE(snd.frames, int64_t(loops[i].seconds * 44100));
         }
-        struct stat st {};
+        struct stat st = {};
         ::stat(loops[3].path.c_str(), &st);
         QCOMPARE(st.st_mode & 0777, mode_t(0444));
 

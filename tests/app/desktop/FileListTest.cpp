@@ -5,6 +5,7 @@
 #include "FileListModel.h"
 #include "Program.h"
 #include "TestSupport.h"
+#include "Vexlor.h"
 #include "frmMain1.h"
 
 #include <QAbstractItemModelTester>
@@ -12,10 +13,15 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace desktoptest;
 using testsupport::TempDir;
@@ -26,6 +32,17 @@ void Touch(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());
     testsupport::WriteBytes(path, {});
 }
+
+// Keeps what the window would tell the user, and shows nothing.
+class TellingUi : public velorizer::VelorizeUi {
+public:
+    std::vector<std::string> messages;
+    void MsgBox(const std::string& prompt, int, const std::string&) override { messages.push_back(prompt); }
+    int32_t GetConfirmReadOnly(const std::string&, const std::string& message) override {
+        messages.push_back(message);
+        return velorizer::kAnswerCancel;
+    }
+};
 }  // namespace
 
 class FileListTest : public QObject {
@@ -238,23 +255,115 @@ private slots:
         QCOMPARE(w_->Keys(), std::vector<std::string>{"dummy"});
     }
 
+    // The walk is traced as the walker's own procedures: one "Sub EnumFiles"
+    // per folder level, a folder's files inside its frame. A folder that can't
+    // be listed goes to the error trap in its frame, and the walk goes on.
+    void aFolderWalkIsTracedLevelByLevel() {
+        TempDir dir;
+        const std::string lib = dir / "lib";
+        for (const char* n : {"a.wav", "sub1/x.wav", "sub1/deep/y.wav", "sub2/z.wav"}) Touch(lib + "/" + n);
+        TraceWatch trace;
+        QVERIFY(Drop({lib}));
+        std::vector<std::string> walk;
+        for (const auto& c : trace.Tree())
+            if (c.find("EnumFolders : ") != std::string::npos || c.find("ShowFiles_File") != std::string::npos)
+                walk.push_back(c);
+        const auto in = [](size_t depth, const char* what) { return "->" + std::string(depth, '\t') + what; };
+        const auto out = [](size_t depth, const char* what) { return "<-" + std::string(depth, '\t') + what; };
+        const char *go = "EnumFolders : Sub Go", *folder = "EnumFolders : Sub EnumFiles",
+                   *file = "main : Sub ShowFiles_File";
+        QCOMPARE(walk, (std::vector<std::string>{in(1, go),                                 //
+                                                 in(2, folder), in(3, file), out(3, file),  // a.wav
+                                                 in(3, folder), in(4, file), out(4, file),  // sub1/x.wav
+                                                 in(4, folder), in(5, file), out(5, file),  // sub1/deep/y.wav
+                                                 out(4, folder), out(3, folder),            //
+                                                 in(3, folder), in(4, file), out(4, file),  // sub2/z.wav
+                                                 out(3, folder), out(2, folder), out(1, go)}));
+
+        // A path longer than the system takes: its folder fails to open.
+        const std::string far = dir / "far";
+        Touch(far + "/zz/last.wav");
+        int fd = ::open(far.c_str(), O_RDONLY | O_DIRECTORY);
+        const std::string name(250, 'n');
+        for (int i = 0; i < 18 && fd >= 0; ++i) {
+            ::mkdirat(fd, name.c_str(), 0755);
+            const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        QVERIFY(Drop({far}));
+        const bool rm = QProcess::execute("rm", {"-rf", QString::fromStdString(far)}) == 0;  // beyond PATH_MAX
+        QCOMPARE(modVexlor::ErrorRecord().ModuleName[0], std::string("EnumFolders"));
+        QCOMPARE(modVexlor::ErrorRecord().ProcedureName[0], std::string("Sub EnumFiles"));
+        QCOMPARE(modVexlor::CallDepth(), int16_t(0));
+        QCOMPARE(w_->Keys().back(), far + "/zz/last.wav");
+        QVERIFY(rm);
+    }
+
+    // Also: rows keep their height, the placeholder goes with the first file,
+    // and Velorize can't start on the part listed so far.
     void aLongWalkShowsTheHourglassAndLetsTheWindowPaint() {
         TempDir dir;
         for (int i = 0; i < 250; ++i) Touch(dir / ("many/" + std::to_string(1000 + i) + ".wav"));
-        QList<Qt::CursorShape> seen;
+        Touch(dir / "first.wav");
+        QVERIFY(Drop({dir / "first.wav"}));  // Velorize is enabled before the walk
+        struct Seen {
+            Qt::CursorShape cursor;
+            bool velorize;  // enabled, or disabled without saying why
+            size_t rows;
+        };
+        QList<Seen> seen;
+        TellingUi told;
+        w_->SetVelorizeUi(&told);
+        auto* velorize = qobject_cast<QPushButton*>(c("cmdVELORize"));
         QTimer sampler;
         sampler.setInterval(0);
-        connect(&sampler, &QTimer::timeout, [&] { seen << w_->cursor().shape(); });
+        bool sampling = false;  // the clicks may let the timer in again
+        connect(&sampler, &QTimer::timeout, [&] {
+            if (std::exchange(sampling, true)) return;
+            const auto done = qScopeGuard([&] { sampling = false; });
+            seen << Seen{w_->cursor().shape(), velorize->isEnabled() || velorize->toolTip().isEmpty(),
+                         w_->Keys().size()};
+            QTest::mouseClick(velorize, Qt::LeftButton);
+            QTest::keyClick(w_, Qt::Key_V, Qt::AltModifier);
+            QTest::qWait(150);  // longer than a button's animated click
+        });
         sampler.start();
         const int before = w_->FoundFiles();
         QVERIFY(Drop({dir / "many"}));
         sampler.stop();
+        w_->SetVelorizeUi(nullptr);
         QCOMPARE(w_->FoundFiles() - before, 250);
-        QCOMPARE(w_->Keys().size(), size_t(250));
+        QCOMPARE(w_->Keys().size(), size_t(251));
         // Events ran during the walk (every 100 files), and the pointer was the hourglass then.
         QVERIFY(!seen.isEmpty());
-        QCOMPARE(seen.first(), Qt::WaitCursor);
+        QCOMPARE(seen.first().cursor, Qt::WaitCursor);
         QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);
+        // Velorize could not start on the part listed so far.
+        for (const Seen& s : seen) QVERIFY(!s.velorize && s.rows > 1 && s.rows < 251);
+        QVERIFY2(told.messages.empty(), told.messages.empty() ? "" : told.messages.front().c_str());
+        QVERIFY(velorize->isEnabled());
+        QVERIFY(velorize->toolTip().isEmpty());
+
+        // On an empty list the placeholder goes with the first file, and every
+        // row is as high as a file's all along (all rows take the first row's height).
+        w_->ListviewReset();
+        QList<std::string> firstRows;
+        QList<int> rowHeights;
+        sampler.disconnect();
+        connect(&sampler, &QTimer::timeout, [&] {
+            firstRows << w_->Keys().front();
+            rowHeights << list_->sizeHintForRow(0);
+        });
+        sampler.start();
+        QVERIFY(Drop({dir / "many"}));
+        sampler.stop();
+        QVERIFY(!firstRows.isEmpty() && !firstRows.contains(frmMain1::kDummyKey));
+        const int rowHeight = list_->visualRect(Row(0)).height();
+        QVERIFY(rowHeight >= list_->iconSize().height());
+        for (int h : rowHeights) QCOMPARE(h, rowHeight);
         // The view caught up with every row once the walk was over.
         list_->scrollTo(Row(249));
         QCOMPARE(list_->indexAt(list_->visualRect(Row(249)).center()), Row(249));
@@ -264,11 +373,15 @@ private slots:
         TempDir dir;
         const std::string latin1 = dir / "caf\xe9 loop.wav";
         const std::string inFolder = dir / "sub/\xff\xfe.wav";
+        // A right-to-left override would show this as "evil_vaw.png".
+        const std::string bidi = dir / "evil_\u202egnp.wav";
         Touch(latin1);
         Touch(inFolder);
-        QVERIFY(Drop({latin1, dir / "sub"}));
-        QCOMPARE(w_->Keys(), (std::vector<std::string>{latin1, inFolder}));
+        Touch(bidi);
+        QVERIFY(Drop({latin1, dir / "sub", bidi}));
+        QCOMPARE(w_->Keys(), (std::vector<std::string>{latin1, inFolder, bidi}));
         QVERIFY(!Row(0).data().toString().isEmpty());
+        QCOMPARE(Row(2).data().toString(), QString::fromStdString(dir / "evil_\\u202egnp.wav"));
     }
 
     void rowClicksDecideOnPreview() {
@@ -284,11 +397,17 @@ private slots:
         QVERIFY(!c("cmdPreview")->isEnabled());
         ClickRow(1);
         QVERIFY(c("cmdPreview")->isEnabled());
-        // On an empty list the placeholder is a row like any other.
+        // The placeholder can be selected, but it is no file to play.
         w_->ListviewReset();
         QVERIFY(!c("cmdPreview")->isEnabled());
         ClickRow(0);
-        QVERIFY(c("cmdPreview")->isEnabled());
+        QVERIFY(list_->selectionModel()->isRowSelected(0));
+        QVERIFY(!c("cmdPreview")->isEnabled());
+        TellingUi told;
+        w_->SetVelorizeUi(&told);
+        QTest::keyClick(w_, Qt::Key_P, Qt::AltModifier);
+        w_->SetVelorizeUi(nullptr);
+        QVERIFY(told.messages.empty());
     }
 
     // Preview follows the selection however it changes; Delete, the menu key and Shift+F10.
@@ -303,7 +422,8 @@ private slots:
         for (const auto& f : files) Touch(f);
         Drop(files);
         auto* preview = c("cmdPreview");
-        QTest::keyClick(list_, Qt::Key_Down);
+        QTest::keyClick(list_, Qt::Key_Down);  // the first row, not the second
+        QCOMPARE(list_->selectionModel()->selectedRows(), QModelIndexList{Row(0)});
         QVERIFY(preview->isEnabled());
         QTest::keyClick(list_, Qt::Key_A, Qt::ControlModifier);
         QVERIFY(!preview->isEnabled());

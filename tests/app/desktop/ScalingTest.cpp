@@ -7,12 +7,14 @@
 #include "frmConfirmReadOnly.h"
 #include "frmMain1.h"
 #include "frmSplash.h"
+#include "frmWorking.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QTest>
@@ -79,6 +81,40 @@ private slots:
         frmConfirmReadOnly dialog;
         dialog.SetMessage("Are you sure you want to Velorize the read-only file '/tmp/kick.wav'?");
         CheckCaptions(&dialog);
+    }
+
+    // A screen smaller than the window: the title bar stays on it, and the
+    // list gives up height (down to a few rows) to fit the rest in.
+    void aSmallScreenKeepsTheTitleBarInSight() {
+        std::unique_ptr<frmMain1> main(NewMainWindow());
+        const QRect area = main->screen()->availableGeometry(), frame = main->frameGeometry();
+        QVERIFY(area.contains(frame.topLeft()));
+        auto* list = main->findChild<QTreeView*>("lvwFiles");
+        QVERIFY(list->geometry().bottom() < main->height());
+        if (area.height() >= 400 && area.width() >= frame.width()) {
+            QVERIFY2(area.contains(frame),
+                     qPrintable(
+                         QString("%1,%2 %3x%4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())));
+            QVERIFY(list->height() > 4 * list->fontMetrics().height());
+        }
+        if (area.height() >= 600) QCOMPARE(main->height(), 7335 / 15);
+    }
+
+    void theQuestionLeavesTheProgressBarInSight() {
+        frmWorking working;
+        working.RunStarting(3);
+        QVERIFY(QTest::qWaitForWindowExposed(&working));
+        QRect bar, question;
+        WhenModal([&](QWidget* m) {
+            QVERIFY(QTest::qWaitForWindowActive(m));
+            bar = working.frameGeometry();
+            question = m->frameGeometry();
+            QTest::keyClick(m, Qt::Key_Return);
+        });
+        velorizer::GetConfirmReadOnly("Confirm Velorizing",
+                                      "Are you sure you want to re-Velorize the file '/tmp/kick.wav'?");
+        QVERIFY(!bar.isEmpty() && !question.isEmpty());
+        QVERIFY(!question.intersects(bar));
     }
 
     void picturesMatchTheScreen() {

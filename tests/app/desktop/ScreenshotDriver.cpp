@@ -10,6 +10,7 @@
 #include "frmSplash.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
@@ -88,7 +89,8 @@ void Save(QWidget* window, const QString& name, bool framed = true) {
         std::fprintf(stderr, "could not save %s\n", qPrintable(path));
         ++failures;
     } else {
-        std::printf("saved %s (%dx%d)\n", qPrintable(path), shot.width(), shot.height());
+        std::printf("saved %s (%dx%d, taken at %d,%d)\n", qPrintable(path), shot.width(), shot.height(), area.x(),
+                    area.y());
     }
 }
 
@@ -118,6 +120,26 @@ void OnModals(std::vector<std::function<void(QWidget*)>> steps) {
         *poll = nullptr;
     };
     Later(50, *poll);
+}
+
+void Finish();
+
+void ShowTooltipThenFinish(QWidget* main, int tries) {
+    if (!main->isActiveWindow() && tries > 0) {
+        Later(300, [main, tries] { ShowTooltipThenFinish(main, tries - 1); });
+        return;
+    }
+    auto* list = main->findChild<QTreeView*>("lvwFiles");
+    const QPoint at(60, list->visualRect(list->model()->index(0, 0)).center().y());
+    QCursor::setPos(list->viewport()->mapToGlobal(at));
+    Later(300, [main, list, at] {
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        Later(700, [main] {
+            Save(main, "file-tooltip");
+            Finish();
+        });
+    });
 }
 
 void Finish() {
@@ -192,10 +214,13 @@ int main(int argc, char** argv) {
                           Save(dialog, "confirm-long-path");
                           QTest::mouseClick(dialog->findChild<QPushButton*>("cmdConfirm_0"), Qt::LeftButton);
                       },
-                      [](QWidget* box) {
+                      [main](QWidget* box) {
                           Save(box, "operation-completed");
                           QTest::keyClick(box, Qt::Key_Return);
-                          Later(300, Finish);
+                          // A tagged file's tooltip, as the pointer rests on its row, once
+                          // the window is active again (a tooltip goes when that changes).
+                          main->activateWindow();
+                          Later(600, [main] { ShowTooltipThenFinish(main, 10); });
                       }});
             Later(400, [] {
                 if (QWidget* w = TopLevel("frmWorking")) Save(w, "progress-window", false);
