@@ -14,12 +14,14 @@ struct BytePatch {
     int64_t offset = 0;
     std::vector<uint8_t> before;  // as long as `after`
     std::vector<uint8_t> after;
+    bool operator==(const BytePatch&) const = default;
 };
 
 struct FileChange {
     std::string path;  // as it was given, byte for byte
     uint64_t device = 0;
     uint64_t inode = 0;
+    int64_t modifiedNs = 0;  // when the file was last modified before the change
     int64_t lengthBefore = 0;
     int64_t lengthAfter = 0;
     // The bytes between the two lengths: appended when the file grows, cut
@@ -29,6 +31,7 @@ struct FileChange {
     // one whose old and new bytes are the same (the RIFF size of an
     // overwrite) is not written, only checked by an undo.
     std::vector<BytePatch> patches;
+    bool operator==(const FileChange&) const = default;
 };
 
 class ChangeRecorder {

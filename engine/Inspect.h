@@ -1,9 +1,9 @@
 #pragma once
 // What the tagger sees in a file, read without changing it: whether it would
-// tag it (and, if not, why not, in tagging's own words), the acid chunks it
+// tag it (and, if not, why not: tagging's own verdict), the acid chunks it
 // holds, and the audio's format and length, found as a loop's tempo is derived.
 
-#include "Velorize.h"
+#include "Outcome.h"
 #include "clsAcidSettings.h"
 
 #include <cstdint>
@@ -12,15 +12,32 @@
 
 namespace velorizer {
 
+// The fields of a "fmt " chunk that tagging uses.
+struct WaveFormat {
+    uint16_t formatTag = 0;
+    uint16_t channels = 0;
+    uint32_t samplesPerSec = 0;
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+};
+
+constexpr float kDefaultTempo = 120.0f;
+// The tempo of a loop of `beats` beats whose audio is `dataSize` bytes in `format`:
+// the float nearest to beats x 60 x rate / frames, with frames = dataSize / block
+// alignment. 120 when the format gives no frame size or there is no whole frame.
+float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize);
+
 struct Inspection {
     // Why the file's acid chunks can't be read: it can't be opened, it is no
-    // WAVE form, or its acid chunks are not ones tagging would rewrite. Empty
+    // WAVE form, or its acid chunks are not ones tagging would rewrite. None
     // when they can be read.
-    std::string unreadable;
-    // Why tagging would leave the file alone; empty when it would tag it. A
+    Verdict unreadable;
+    // Why tagging would leave the file alone; none when it would tag it. A
     // read-only or already tagged file is asked about, not refused.
-    std::string refusal;
-    bool wave = false;  // a RIFF "WAVE" form opens the file
+    Verdict refusal;
+    uint64_t device = 0, inode = 0;  // the file looked at
+    bool wave = false;               // a RIFF "WAVE" form opens the file
     // Acid chunks of any size in the form, with one an interrupted run left
     // behind it (which the next tagging takes in).
     int acidChunks = 0;
@@ -29,7 +46,8 @@ struct Inspection {
     WaveFormat format;
     bool hasData = false;  // a "data" chunk behind it
     uint32_t dataSize = 0;
-    uint64_t frames = 0;  // whole frames of audio; 0 when unknown
+    int64_t dataOffset = 0;  // its first byte
+    uint64_t frames = 0;     // whole frames of audio; 0 when unknown
 
     // Seconds of audio; 0 when unknown.
     double Duration() const {

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace mmio {
@@ -33,7 +34,7 @@ std::unique_ptr<File> File::Open(const std::string& path, uint32_t flags, int* e
         if (err) *err = errno;
         return nullptr;
     }
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int e = S_ISREG(st.st_mode) ? errno : ENOTSUP;
         ::close(fd);
@@ -78,8 +79,22 @@ bool File::WriteAt(int64_t offset, const void* buffer, int64_t count) {
     int64_t done = 0;
     bool ok = true;
     writeAttempted_ = true;
+    // Bytes for the end of the file go to wherever its end is when they are
+    // written: a file another program cut meanwhile is never extended with
+    // zeros up to where its end was, and the caller can tell from its length.
+    bool append = offset == size_;
     while (done < count) {
-        const ssize_t n = ::pwrite(fd_, in + done, static_cast<size_t>(count - done), offset + done);
+        ssize_t n = -1;
+        if (append) {
+            iovec v{const_cast<unsigned char*>(in + done), static_cast<size_t>(count - done)};
+            n = ::pwritev2(fd_, &v, 1, -1, RWF_APPEND);
+            if (n < 0 && (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL)) {
+                append = false;  // a kernel or file system without it
+                continue;
+            }
+        } else {
+            n = ::pwrite(fd_, in + done, static_cast<size_t>(count - done), offset + done);
+        }
         if (n < 0) {
             if (errno == EINTR) continue;
             lastErrno_ = errno;

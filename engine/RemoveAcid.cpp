@@ -12,28 +12,28 @@ namespace velorizer {
 
 namespace {
 
-enum class Plan { Refused, Nothing, Change };
-
-// What removing the file's acid chunks writes, read from the file as it is now.
-Plan PlanRemoval(TargetFile& f, VelorizeUi& ui, FileChange& change) {
+// What removing the file's acid chunks writes, read from the file as it is now:
+// a refusal, or `nothing` when there is no acid chunk to remove.
+Verdict PlanRemoval(TargetFile& f, FileChange& change, bool& nothing) {
     mmio::File& h = f.Handle();
-    const std::string& path = f.Path();
     mmio::FormTable table;
     const int32_t entered = mmio::ReadForm(h, kWave, table);
-    if (entered == mmio::MMIOERR_CANNOTREAD) throw vb::ErrnoError(h.LastErrno());
-    if (entered != mmio::MMSYSERR_NOERROR)
-        throw vb::RunTimeError(kVelorizeError, "mmioDescend failed on " + path, "VelorizeFile");
+    if (entered == mmio::MMIOERR_CANNOTREAD) FailWith(h.LastErrno());
+    if (entered != mmio::MMSYSERR_NOERROR) return Verdict::Of(Reason::NotWave);
     // The same verdicts as tagging: what tagging would not touch is not touched here.
-    if (table.tooMany) return Refuse(ui, path, kTooManyChunks), Plan::Refused;
+    if (table.tooMany) return Verdict::Of(Reason::TooManyChunks);
     const AcidChunks acid = FindAcidChunks(table);
-    if (acid.hasOdd) return Refuse(ui, path, OddAcidText(acid)), Plan::Refused;
+    if (acid.hasOdd) return {Reason::OddAcid, 0, acid.oddSize, {}};
     const int64_t behind = InterruptedAppend(h, table, acid);
-    if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
-    if (acid.bodies.empty() && behind < 0) return Plan::Nothing;
+    if (h.ReadFailed()) FailWith(h.LastErrno());
+    nothing = acid.bodies.empty() && behind < 0;
+    if (nothing) return {};
+    // Only now does it matter whether this user may write the file.
+    if (f.WriteVerdict().Refuses()) return f.WriteVerdict();
 
     const int64_t fileSize = h.Size();
     if (!acid.bodies.empty() && acid.bodies.back() + clsAcidSettings::kBodySize > fileSize)
-        return Refuse(ui, path, kCutShort), Plan::Refused;
+        return Verdict::Of(Reason::CutShort);
     change = FileChange{};
     change.lengthBefore = change.lengthAfter = fileSize;
     if (behind >= 0) {
@@ -56,29 +56,52 @@ Plan PlanRemoval(TargetFile& f, VelorizeUi& ui, FileChange& change) {
     change.tail.resize(static_cast<size_t>(fileSize - change.lengthAfter));
     h.Seek(change.lengthAfter, mmio::kSeekSet);
     const auto tailSize = static_cast<int64_t>(change.tail.size());
-    if (tailSize > 0 && h.Read(change.tail.data(), tailSize) != tailSize)
-        throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
-    return Plan::Change;
+    if (tailSize > 0 && h.Read(change.tail.data(), tailSize) != tailSize) FailWith(h.LastErrno());
+    return {};
 }
 
-void Remove(TargetFile& f, const std::string& path, int32_t& readOnlyAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
-    if (!f.Open(path, ui)) return;
+Outcome Remove(TargetFile& f, const std::string& path, int32_t& readOnlyAnswer, VelorizeUi& ui,
+               ChangeRecorder* recorder, const FileHooks& hooks) {
+    const Verdict opened = f.Open(path, true);
+    if (opened.Refuses()) return LeftAlone(path, opened);
+    if (hooks.claim && !hooks.claim(static_cast<uint64_t>(f.Seen().st_dev), static_cast<uint64_t>(f.Seen().st_ino))) {
+        Outcome taken;
+        taken.why = Verdict::Of(Reason::SameFile);
+        return taken;
+    }
     FileChange change;
-    if (PlanRemoval(f, ui, change) != Plan::Change) return;
+    bool nothing = false;
+    Verdict planned = PlanRemoval(f, change, nothing);
+    if (planned.Refuses()) return LeftAlone(path, planned);
+    if (nothing) return Outcome{};
     if (f.ReadOnly()) {
         const std::string question =
             "Are you sure you want to remove the loop information from the read-only file '" + path + "'?";
-        if (!f.MakeWritable(question, readOnlyAnswer, ui)) return;
+        if (readOnlyAnswer != kAnswerYesToAll) {
+            const int32_t answer = ui.AskToChange(ChangeQuestion::ReadOnly, path, "Confirm Velorizing", question);
+            if (!TakeAnswer(answer, readOnlyAnswer)) {
+                Outcome o;
+                o.result = answer == kAnswerCancel ? Result::Cancelled : Result::Declined;
+                return o;
+            }
+        }
+        const Verdict writable = f.MakeWritable();
+        if (writable.Refuses()) return LeftAlone(path, writable);
         // Planned again on what the writable descriptor sees.
-        if (PlanRemoval(f, ui, change) != Plan::Change) return;
+        FileChange again;
+        planned = PlanRemoval(f, again, nothing);
+        if (planned.Refuses()) return LeftAlone(path, planned);
+        if (nothing || again != change) return LeftAlone(path, Verdict::Of(Reason::ChangedMeanwhile));
     }
-    if (!f.Record(recorder, change, ui)) return;
+    const Verdict recorded = f.Record(recorder, change);
+    if (recorded.Refuses()) return LeftAlone(path, recorded);
 
     // Renames first; then the cut, and only then the lower RIFF size. Stopped
     // between the two, the file is a form that declares more than it holds,
     // which the tagger refuses: never a form with an acid chunk behind it,
     // which it would take in again.
     mmio::File& h = f.Handle();
+    if (!f.LengthIs(change.lengthBefore)) return LeftAlone(path, Verdict::Of(Reason::ChangedMeanwhile));
     // errno still holds the failed call's error when this is thrown.
     const auto failed = [] { return PartialChange{ErrnoText(errno)}; };
     const size_t renames = change.patches.size() - 1;
@@ -91,15 +114,21 @@ void Remove(TargetFile& f, const std::string& path, int32_t& readOnlyAnswer, Vel
         (!h.Truncate(change.lengthAfter) || ::fdatasync(h.Descriptor()) != 0))
         throw failed();
     const BytePatch& riff = change.patches.back();
-    if (riff.after == riff.before) return;
-    h.Seek(riff.offset, mmio::kSeekSet);
-    if (h.Write(riff.after.data(), 4) != 4 || !Settle(h)) throw failed();
+    if (riff.after != riff.before) {
+        h.Seek(riff.offset, mmio::kSeekSet);
+        if (h.Write(riff.after.data(), 4) != 4 || !Settle(h)) throw failed();
+    }
+    if (!f.LengthIs(change.lengthAfter)) throw PartialChange{"it changed while its loop information was being removed"};
+    Outcome done;
+    done.result = Result::Written;
+    return done;
 }
 
 }  // namespace
 
-void RemoveAcidChunks(const std::string& path, int32_t& readOnlyAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
-    ChangeFile(path, ui, [&](TargetFile& f) { Remove(f, path, readOnlyAnswer, ui, recorder); });
+Outcome RemoveAcidChunks(const std::string& path, int32_t& readOnlyAnswer, VelorizeUi& ui, ChangeRecorder* recorder,
+                         const FileHooks& hooks) {
+    return ChangeFile(path, [&](TargetFile& f) { return Remove(f, path, readOnlyAnswer, ui, recorder, hooks); });
 }
 
 }  // namespace velorizer

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velorizer {
@@ -23,19 +24,38 @@ bool ReadAt(mmio::File& h, int64_t offset, std::vector<uint8_t>& bytes) {
     h.Seek(offset, mmio::kSeekSet);
     const auto n = static_cast<int64_t>(bytes.size());
     if (h.Read(bytes.data(), n) == n) return true;
-    if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
+    if (h.ReadFailed()) FailWith(h.LastErrno());
     return false;
+}
+
+// A RIFF size a form of `length` bytes can have had before or after a change:
+// a form that fills the file, or one behind which lie the pad byte of its
+// last chunk and one 32-byte chunk an interrupted append left.
+bool RiffFits(const std::vector<uint8_t>& size, int64_t length) {
+    const int64_t form = le::U32(size.data()) + int64_t{8};
+    return form <= length && form >= length - 33;
 }
 
 // A change that could have been made: what a damaged record holds is never written.
 bool Possible(const FileChange& c) {
     const int64_t low = std::min(c.lengthBefore, c.lengthAfter);
-    if (low < 0 || c.tail.size() != static_cast<uint64_t>(std::max(c.lengthBefore, c.lengthAfter) - low)) return false;
-    for (const BytePatch& p : c.patches)
+    if (low < 8 || c.tail.size() != static_cast<uint64_t>(std::max(c.lengthBefore, c.lengthAfter) - low)) return false;
+    for (const BytePatch& p : c.patches) {
         if (p.offset < 0 || p.after.empty() || p.before.size() != p.after.size() ||
             p.offset > low - static_cast<int64_t>(p.after.size()))
             return false;
+        if (p.offset == 4 &&
+            (p.after.size() != 4 || !RiffFits(p.before, c.lengthBefore) || !RiffFits(p.after, c.lengthAfter)))
+            return false;
+    }
     return true;
+}
+
+// Whether the file at hand is a RIFF WAVE form, as every change was made to one.
+bool IsWaveForm(mmio::File& h) {
+    std::vector<uint8_t> head(12);
+    return ReadAt(h, 0, head) && std::equal(head.begin(), head.begin() + 4, "RIFF") &&
+           std::equal(head.begin() + 8, head.end(), "WAVE");
 }
 
 std::string Changed(const std::string& what) { return "it has changed since the run (" + what + ")"; }
@@ -78,25 +98,45 @@ State Inspect(mmio::File& h, const FileChange& c) {
     return s;
 }
 
-void Revert(TargetFile& f, const FileChange& c, int32_t& readOnlyAnswer, VelorizeUi& ui, RevertOutcome& outcome) {
+int64_t Ns(const struct timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; }
+
+Outcome Revert(TargetFile& f, const FileChange& c, int32_t& readOnlyAnswer, VelorizeUi& ui, RevertOutcome& outcome,
+               const LeftAs* leftAs) {
     outcome = RevertOutcome::LeftAlone;
-    if (!Possible(c)) return Refuse(ui, c.path, "the record of its change is damaged");
-    if (!f.Open(c.path, ui)) return;
+    const auto leftAlone = [&](Verdict why) { return LeftAlone(c.path, std::move(why)); };
+    if (!Possible(c)) return leftAlone(Verdict::Of(Reason::Damaged));
+    const Verdict opened = f.Open(c.path, true);
+    if (opened.Refuses()) return leftAlone(opened);
     if (static_cast<uint64_t>(f.Seen().st_dev) != c.device || static_cast<uint64_t>(f.Seen().st_ino) != c.inode)
-        return Refuse(ui, c.path, "another file has taken its name since the run");
+        return leftAlone(Verdict::Of(Reason::Replaced));
+    if (!IsWaveForm(f.Handle())) return leftAlone(Verdict::Text(Reason::NotAsLeft, Changed("it is no RIFF WAVE form")));
+    // Changed elsewhere since the run, by what the run left: its length and
+    // modification time right after its change.
+    const bool elsewhere = leftAs && leftAs->length >= 0 &&
+                           (f.Seen().st_size != leftAs->length || Ns(f.Seen().st_mtim) != leftAs->modifiedNs);
     State s = Inspect(f.Handle(), c);
-    if (!s.differs.empty()) return Refuse(ui, c.path, s.differs);
+    if (!s.differs.empty()) return leftAlone(Verdict::Text(Reason::NotAsLeft, s.differs));
     if (s.before) {
         outcome = RevertOutcome::AlreadyBefore;
-        return;
+        return Outcome{};
     }
+    if (f.WriteVerdict().Refuses()) return leftAlone(f.WriteVerdict());
     if (f.ReadOnly()) {
         outcome = RevertOutcome::Declined;
         const std::string question = "Are you sure you want to undo the change to the read-only file '" + c.path + "'?";
-        if (!f.MakeWritable(question, readOnlyAnswer, ui)) return;
+        if (readOnlyAnswer != kAnswerYesToAll) {
+            const int32_t answer = ui.AskToChange(ChangeQuestion::ReadOnly, c.path, "Confirm Velorizing", question);
+            if (!TakeAnswer(answer, readOnlyAnswer)) {
+                Outcome o;
+                o.result = answer == kAnswerCancel ? Result::Cancelled : Result::Declined;
+                return o;
+            }
+        }
         outcome = RevertOutcome::LeftAlone;
+        const Verdict writable = f.MakeWritable();
+        if (writable.Refuses()) return leftAlone(writable);
         s = Inspect(f.Handle(), c);
-        if (!s.differs.empty()) return Refuse(ui, c.path, s.differs);
+        if (!s.differs.empty()) return leftAlone(Verdict::Text(Reason::NotAsLeft, s.differs));
     }
     outcome = RevertOutcome::Failed;
     mmio::File& h = f.Handle();
@@ -105,6 +145,7 @@ void Revert(TargetFile& f, const FileChange& c, int32_t& readOnlyAnswer, Veloriz
     // The length first (see the header), settled on the disk before the bytes
     // in place; these go back in the reverse order of their writing.
     const int64_t length = h.Size();
+    if (!f.LengthIs(length)) return leftAlone(Verdict::Of(Reason::ChangedMeanwhile));
     if (length > c.lengthBefore) {
         if (!h.Truncate(c.lengthBefore) || ::fdatasync(h.Descriptor()) != 0) throw failed();
     } else if (length < c.lengthBefore) {
@@ -122,14 +163,45 @@ void Revert(TargetFile& f, const FileChange& c, int32_t& readOnlyAnswer, Veloriz
     }
     if (!Settle(h)) throw failed();
     outcome = RevertOutcome::Restored;
+    Outcome o;
+    o.result = Result::Written;
+    if (elsewhere) {
+        o.note = "restored what the run changed; the file was also changed elsewhere since";
+    } else if (c.modifiedNs > 0) {
+        // As it was before the run, its modification time too (where the
+        // file is ours to give one).
+        const timespec times[2] = {{0, UTIME_OMIT}, {c.modifiedNs / 1000000000, c.modifiedNs % 1000000000}};
+        (void)::futimens(h.Descriptor(), times);
+    }
+    return o;
 }
 
 }  // namespace
 
-RevertOutcome RevertFileChange(const FileChange& change, int32_t& readOnlyAnswer, VelorizeUi& ui) {
+RevertOutcome RevertFileChange(const FileChange& change, int32_t& readOnlyAnswer, VelorizeUi& ui, Outcome* told,
+                               const LeftAs* leftAs) {
     RevertOutcome outcome = RevertOutcome::Failed;
-    ChangeFile(change.path, ui, [&](TargetFile& f) { Revert(f, change, readOnlyAnswer, ui, outcome); });
+    Outcome o =
+        ChangeFile(change.path, [&](TargetFile& f) { return Revert(f, change, readOnlyAnswer, ui, outcome, leftAs); });
+    // A failure after the first write is a failure; one before it left the file alone.
+    if (outcome == RevertOutcome::Failed && o.result == Result::Refused) outcome = RevertOutcome::LeftAlone;
+    if (o.result == Result::MayHaveChanged) outcome = RevertOutcome::Failed;
+    if (told) *told = std::move(o);
     return outcome;
+}
+
+ChangeState StateOf(const FileChange& change) {
+    ChangeState state = ChangeState::Other;
+    ChangeFile(change.path, [&](TargetFile& f) {
+        if (!Possible(change) || f.Open(change.path, false).Refuses() ||
+            static_cast<uint64_t>(f.Seen().st_dev) != change.device ||
+            static_cast<uint64_t>(f.Seen().st_ino) != change.inode)
+            return Outcome{};
+        const State s = Inspect(f.Handle(), change);
+        if (s.differs.empty()) state = s.before ? ChangeState::Before : ChangeState::Changed;
+        return Outcome{};
+    });
+    return state;
 }
 
 }  // namespace velorizer

@@ -1,21 +1,9 @@
 #include "TagVerdicts.h"
 
 #include "LittleEndian.h"
-#include "RunTimeError.h"
 #include "clsAcidSettings.h"
 
-#include <cerrno>
-
 namespace velorizer {
-
-std::string LowerFirst(std::string text) {
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
-
-std::string ErrnoText(int err) {
-    return LowerFirst(vb::StandardErrorText(vb::ErrorNumberFromErrno(err != 0 ? err : EIO)));
-}
 
 AcidChunks FindAcidChunks(const mmio::FormTable& table) {
     AcidChunks acid;
@@ -29,10 +17,6 @@ AcidChunks FindAcidChunks(const mmio::FormTable& table) {
         }
     }
     return acid;
-}
-
-std::string OddAcidText(const AcidChunks& acid) {
-    return "its acid chunk is " + std::to_string(acid.oddSize) + " bytes long instead of 24";
 }
 
 int64_t InterruptedAppend(mmio::File& h, const mmio::FormTable& table, const AcidChunks& acid) {
@@ -70,11 +54,11 @@ AppendPlace PlaceForAppend(const mmio::FormTable& table, int64_t fileSize) {
         place.at = lastDataEnd + 1;
     }
     if (place.at < 0) {
-        place.refusal = fileSize > formEnd   ? "it holds more bytes than its RIFF header declares"
-                        : fileSize < formEnd ? kCutShort
-                                             : "its chunks do not end where its RIFF form ends";
+        place.refusal = fileSize > formEnd   ? Reason::BytesBehindForm
+                        : fileSize < formEnd ? Reason::CutShort
+                                             : Reason::ChunksOffForm;
     } else if (mmio::RiffSizeOf(place.at + clsAcidSettings::kChunkSize) > mmio::kMaxRiffSize) {
-        place.refusal = "another chunk would make it larger than a RIFF file can be";
+        place.refusal = Reason::TooLarge;
     }
     return place;
 }

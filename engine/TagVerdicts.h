@@ -1,9 +1,10 @@
 #pragma once
 // What tagging decides from a file's layout before it writes anything: which
 // acid chunks the form holds, whether an interrupted append lies behind it,
-// where a new chunk would go, and the words for every refusal. Tagging and the
+// where a new chunk would go, and the verdict for every refusal. Tagging and the
 // read-only inspection both decide through these, so they never disagree.
 
+#include "Outcome.h"
 #include "RiffForm.h"
 
 #include <cstdint>
@@ -14,12 +15,6 @@ namespace velorizer {
 
 inline constexpr mmio::FOURCC kAcid = mmio::StringToFOURCC("acid");
 inline constexpr mmio::FOURCC kWave = mmio::StringToFOURCC("WAVE");
-inline constexpr const char* kCutShort = "it holds fewer bytes than its RIFF header declares";
-inline constexpr const char* kTooManyChunks = "it holds more than 10,000 chunks";
-
-// The system's text for an errno value, as the middle of a sentence.
-std::string ErrnoText(int err);
-std::string LowerFirst(std::string text);
 
 // The acid chunks of a form, as its table lists them.
 struct AcidChunks {
@@ -29,7 +24,6 @@ struct AcidChunks {
 };
 
 AcidChunks FindAcidChunks(const mmio::FormTable& table);
-std::string OddAcidText(const AcidChunks& acid);
 
 // An append stopped between the chunk and the RIFF size leaves the intact form,
 // the zero pad byte its last chunk may need, and one whole 24-byte acid chunk
@@ -42,7 +36,7 @@ int64_t InterruptedAppend(mmio::File& h, const mmio::FormTable& table, const Aci
 struct AppendPlace {
     int64_t at = -1;
     bool pad = false;
-    const char* refusal = nullptr;
+    Reason refusal = Reason::None;
 };
 AppendPlace PlaceForAppend(const mmio::FormTable& table, int64_t fileSize);
 

@@ -3,145 +3,252 @@
 #include "LittleEndian.h"
 #include "Mmio.h"
 #include "RiffForm.h"
-#include "RunTimeError.h"
 #include "TagVerdicts.h"
 #include "TargetFile.h"
 
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace velorizer {
 
 namespace {
 
-// Tags the file, telling every refusal itself; failures are thrown.
-void Tag(TargetFile& f, const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
-         int32_t& retagAnswer, VelorizeUi& ui, ChangeRecorder* recorder) {
-    if (!f.Open(path, ui)) return;
-    if (!f.MakeWritable("Are you sure you want to Velorize the read-only file '" + path + "'?", readOnlyAnswer, ui))
-        return;
-    mmio::File& h = f.Handle();
-
-    // The whole form is read, so that a file never ends up with two acid
-    // chunks that say different things.
+// The form as tagging reads it, and what it finds there.
+struct Layout {
     mmio::FormTable table;
-    const int32_t entered = mmio::ReadForm(h, kWave, table);
-    if (entered == mmio::MMIOERR_CANNOTREAD) throw vb::ErrnoError(h.LastErrno());
-    if (entered != mmio::MMSYSERR_NOERROR)
-        throw vb::RunTimeError(kVelorizeError, "mmioDescend failed on " + path, "VelorizeFile");
-    if (table.tooMany) return Refuse(ui, path, kTooManyChunks);
+    AcidChunks acid;          // with the chunk an interrupted append left behind the form
+    int64_t leftBehind = -1;  // that chunk's header, or -1
+    AppendPlace place;        // where a new chunk goes, when there is none
+    int64_t size = 0;
+};
 
-    const int32_t mode = settings.Mode();
-    if (mode == kModeLoop || mode == kModeLoopRoot) {
-        float tempo = kDefaultTempo;
-        WaveFormat format;
-        uint32_t dataSize = 0;
+// Reads the layout and what tagging would find in it (`found`); the verdict
+// for what tagging must not touch. A read the system refuses is thrown.
+Verdict ReadLayout(mmio::File& h, Layout& l, Inspection& found, bool wantFormat) {
+    const int32_t entered = mmio::ReadForm(h, kWave, l.table);
+    if (entered == mmio::MMIOERR_CANNOTREAD) FailWith(h.LastErrno());
+    // Verdicts that leave the file's acid chunks unread, too.
+    const auto unreadable = [&](Verdict why) {
+        found.unreadable = why;
+        return why;
+    };
+    if (entered != mmio::MMSYSERR_NOERROR) return unreadable(Verdict::Of(Reason::NotWave));
+    found.wave = true;
+    l.size = h.Size();
+    if (wantFormat) {
         size_t next = 0;
-        if (ReadWaveFormat(h, table, next, format) == 0 && GetDataChunkSize(table, next, dataSize) == 0)
-            tempo = LoopTempo(settings.LoopBeats(), format, dataSize);
-        // A chunk that could not be read is no reason for a tempo of 120.
-        if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
-        settings.Tempo(tempo);
-    }
-
-    const int64_t fileSize = h.Size();
-
-    AcidChunks acid = FindAcidChunks(table);
-    if (acid.hasOdd) return Refuse(ui, path, OddAcidText(acid));
-
-    // A chunk an interrupted run left behind the form is taken into it, once
-    // the user has agreed to re-tagging.
-    const int64_t leftBehind = InterruptedAppend(h, table, acid);
-    if (h.ReadFailed()) throw vb::ErrnoError(h.LastErrno());
-    if (leftBehind >= 0) acid.bodies.push_back(leftBehind + mmio::kChunkHeaderSize);
-
-    const clsAcidSettings::Body body = settings.Contents();
-    const std::vector<int64_t>& bodies = acid.bodies;
-    if (!bodies.empty()) {
-        if (bodies.back() + clsAcidSettings::kBodySize > fileSize) return Refuse(ui, path, kCutShort);
-        if (retagAnswer != kAnswerYesToAll) {
-            const int32_t answer = ui.AskToChange(ChangeQuestion::Retag, path, "Confirm Velorizing",
-                                                  "Are you sure you want to re-Velorize the file '" + path + "'?");
-            if (!TakeAnswer(answer, retagAnswer)) return;
-            if (!f.StillThere()) return Refuse(ui, path, kChangedMeanwhile);
-        }
-        std::vector<clsAcidSettings::Body> former(bodies.size());
-        for (size_t i = 0; i < bodies.size(); ++i) {
-            h.Seek(bodies[i], mmio::kSeekSet);
-            if (h.Read(former[i].data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize)
-                throw vb::ErrnoError(h.LastErrno() ? h.LastErrno() : EIO);
-        }
-        FileChange change;
-        change.lengthBefore = change.lengthAfter = fileSize;
-        // The RIFF size: raised over the chunk an interrupted run left, or
-        // only checked when the change is undone.
-        change.patches.push_back(
-            {4, Word32(table.form.cksize),
-             Word32(leftBehind >= 0 ? static_cast<uint32_t>(mmio::RiffSizeOf(fileSize)) : table.form.cksize)});
-        for (size_t i = 0; i < bodies.size(); ++i)
-            change.patches.push_back({bodies[i], {former[i].begin(), former[i].end()}, {body.begin(), body.end()}});
-        if (!f.Record(recorder, change, ui)) return;
-        if (leftBehind >= 0) {
-            // Finish what an interrupted run began: take its chunk into the form.
-            h.Seek(4, mmio::kSeekSet);
-            if (h.Write(change.patches[0].after.data(), 4) != 4 || !h.Flush()) throw vb::ErrnoError(h.LastErrno());
-        }
-        for (size_t i = 0; i < bodies.size(); ++i) {
-            h.Seek(bodies[i], mmio::kSeekSet);
-            if (!settings.WriteData(h, false, &ui)) {
-                const int err = h.LastErrno();
-                // Put back what the failed writes may have touched.
-                bool restored = true;
-                for (size_t j = 0; j <= i; ++j) {
-                    h.Seek(bodies[j], mmio::kSeekSet);
-                    restored = h.Write(former[j].data(), clsAcidSettings::kBodySize) >= 0 && h.Flush() && restored;
-                }
-                if (!restored)
-                    throw PartialChange{ErrnoText(err) + ", and its former acid chunk could not be put back (" +
-                                        ErrnoText(h.LastErrno()) + ")"};
-                throw vb::ErrnoError(err ? err : EIO);
+        found.hasFormat = ReadWaveFormat(h, l.table, next, found.format) == 0;
+        if (found.hasFormat) {
+            const int at = l.table.Find(mmio::StringToFOURCC("data"), next);
+            found.hasData = at >= 0;
+            if (found.hasData) {
+                found.dataSize = l.table.chunks[static_cast<size_t>(at)].size;
+                found.dataOffset = l.table.chunks[static_cast<size_t>(at)].dataOffset;
+                found.frames = FrameCount(found.format, found.dataSize);
             }
         }
-        return;
+        // A chunk that could not be read is no reason for a tempo of 120.
+        if (h.ReadFailed()) FailWith(h.LastErrno());
     }
+    for (const mmio::ChunkEntry& ck : l.table.chunks) found.acidChunks += ck.id == kAcid;
+    if (l.table.tooMany) return unreadable(Verdict::Of(Reason::TooManyChunks));
+    l.acid = FindAcidChunks(l.table);
+    if (l.acid.hasOdd) return unreadable({Reason::OddAcid, 0, l.acid.oddSize, {}});
+    l.leftBehind = InterruptedAppend(h, l.table, l.acid);
+    if (h.ReadFailed()) FailWith(h.LastErrno());
+    if (l.leftBehind >= 0) {
+        l.acid.bodies.push_back(l.leftBehind + mmio::kChunkHeaderSize);
+        ++found.acidChunks;
+    }
+    const std::vector<int64_t>& bodies = l.acid.bodies;
+    if (!bodies.empty() && bodies.back() + clsAcidSettings::kBodySize > l.size)
+        return unreadable(Verdict::Of(Reason::CutShort));
+    for (const int64_t offset : bodies) {
+        clsAcidSettings::Body body{};
+        h.Seek(offset, mmio::kSeekSet);
+        if (h.Read(body.data(), clsAcidSettings::kBodySize) != clsAcidSettings::kBodySize)
+            FailWith(h.LastErrno() ? h.LastErrno() : EIO);
+        found.bodies.push_back(body);
+    }
+    if (bodies.empty()) {
+        l.place = PlaceForAppend(l.table, l.size);
+        if (l.place.refusal != Reason::None) return Verdict::Of(l.place.refusal);
+    }
+    return {};
+}
 
-    const AppendPlace place = PlaceForAppend(table, fileSize);
-    if (place.refusal) return Refuse(ui, path, place.refusal);
-    const int64_t appendAt = place.at;
-    const bool writePad = place.pad;
-
+// What writing `body` into a file of this layout changes, byte for byte.
+FileChange TagChange(const Layout& l, const Inspection& found, const clsAcidSettings::Body& body) {
     FileChange change;
-    change.lengthBefore = fileSize;
-    change.lengthAfter = appendAt + clsAcidSettings::kChunkSize;
-    if (writePad) change.tail.push_back(0);
+    const std::vector<int64_t>& bodies = l.acid.bodies;
+    if (!bodies.empty()) {
+        change.lengthBefore = change.lengthAfter = l.size;
+        // The RIFF size: raised over the chunk an interrupted run left, or
+        // only checked when the change is undone.
+        const uint32_t riff = l.table.form.cksize;
+        change.patches.push_back(
+            {4, Word32(riff), Word32(l.leftBehind >= 0 ? static_cast<uint32_t>(mmio::RiffSizeOf(l.size)) : riff)});
+        for (size_t i = 0; i < bodies.size(); ++i)
+            change.patches.push_back(
+                {bodies[i], {found.bodies[i].begin(), found.bodies[i].end()}, {body.begin(), body.end()}});
+        return change;
+    }
+    change.lengthBefore = l.size;
+    change.lengthAfter = l.place.at + clsAcidSettings::kChunkSize;
+    if (l.place.pad) change.tail.push_back(0);
     change.tail.resize(change.tail.size() + mmio::kChunkHeaderSize);
     le::PutU32(change.tail.data() + change.tail.size() - 8, kAcid);
     le::PutU32(change.tail.data() + change.tail.size() - 4, clsAcidSettings::kBodySize);
     change.tail.insert(change.tail.end(), body.begin(), body.end());
-    const auto riffAfter = static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter));
-    change.patches.push_back({4, Word32(table.form.cksize), Word32(riffAfter)});
-    if (!f.Record(recorder, change, ui)) return;
+    change.patches.push_back(
+        {4, Word32(l.table.form.cksize), Word32(static_cast<uint32_t>(mmio::RiffSizeOf(change.lengthAfter)))});
+    return change;
+}
 
+// A plan and the layout it was made from.
+struct Planned {
+    FilePlan plan;
+    Layout layout;
+};
+
+// Plans tagging on the open file. `settings` is the run's record on the way
+// in and this file's on the way out.
+Planned PlanOn(TargetFile& f, clsAcidSettings& settings, const ChooseSettings& choose, bool wantFormat) {
+    Planned p;
+    FilePlan& plan = p.plan;
+    plan.path = f.Path();
+    plan.readOnly = f.ReadOnly();
+    plan.found.device = static_cast<uint64_t>(f.Seen().st_dev);
+    plan.found.inode = static_cast<uint64_t>(f.Seen().st_ino);
+    const int32_t mode = settings.Mode();
+    const bool loop = mode == kModeLoop || mode == kModeLoopRoot;
+    // The whole form is read, so that a file never ends up with two acid
+    // chunks that say different things.
+    const Verdict layout = ReadLayout(f.Handle(), p.layout, plan.found, wantFormat || loop || choose);
+    // What this user can't write is the first thing tagging meets.
+    plan.refusal = f.WriteVerdict().Refuses() ? f.WriteVerdict() : layout;
+    if (!plan.refusal.Refuses() && choose) {
+        Choice chosen = choose(plan.path, plan.found, settings);
+        plan.note = std::move(chosen.note);
+        plan.refusal = std::move(chosen.skip);
+    }
+    if (settings.Mode() == kModeLoop || settings.Mode() == kModeLoopRoot)
+        settings.Tempo(plan.found.LoopTempoFor(settings.LoopBeats()));
+    plan.settings = settings;
+    plan.found.refusal = plan.refusal;
+    if (plan.refusal.Refuses()) return p;
+    plan.retag = !p.layout.acid.bodies.empty();
+    plan.change = TagChange(p.layout, plan.found, settings.Contents());
+    plan.change.path = f.Path();
+    plan.change.device = static_cast<uint64_t>(f.Seen().st_dev);
+    plan.change.inode = static_cast<uint64_t>(f.Seen().st_ino);
+    plan.change.modifiedNs =
+        int64_t{f.Seen().st_mtim.tv_sec} * 1000000000 + static_cast<int64_t>(f.Seen().st_mtim.tv_nsec);
+    return p;
+}
+
+// The change a plan holds, made. The file is checked to be as long as the plan
+// found it right before the first write and as long as the change makes it
+// right after the last, so that a file another program cut or grew meanwhile
+// is never extended or left with a chunk behind its end.
+void Commit(TargetFile& f, Layout& l, const FileChange& change, const clsAcidSettings& settings) {
+    mmio::File& h = f.Handle();
+    if (!f.LengthIs(change.lengthBefore)) throw Stop{Verdict::Of(Reason::ChangedMeanwhile)};
+    const std::vector<int64_t>& bodies = l.acid.bodies;
+    if (!bodies.empty()) {
+        // Put back what the failed writes may have touched.
+        const auto putBack = [&](size_t upTo) {
+            struct stat now = {};
+            if (::fstat(h.Descriptor(), &now) != 0) return false;
+            bool restored = true;
+            for (size_t j = 0; j <= upTo && j < bodies.size(); ++j) {
+                const BytePatch& p = change.patches[j + 1];
+                if (p.offset + clsAcidSettings::kBodySize > now.st_size) continue;  // never past the end
+                h.Seek(p.offset, mmio::kSeekSet);
+                restored = h.Write(p.before.data(), clsAcidSettings::kBodySize) >= 0 && h.Flush() && restored;
+            }
+            const BytePatch& riff = change.patches[0];
+            if (riff.after != riff.before) {
+                h.Seek(4, mmio::kSeekSet);
+                restored = h.Write(riff.before.data(), 4) == 4 && h.Flush() && restored;
+            }
+            return restored;
+        };
+        if (l.leftBehind >= 0) {
+            // Finish what an interrupted run began: take its chunk into the form.
+            h.Seek(4, mmio::kSeekSet);
+            if (h.Write(change.patches[0].after.data(), 4) != 4 || !h.Flush()) FailWith(h.LastErrno());
+        }
+        for (size_t i = 0; i < bodies.size(); ++i) {
+            h.Seek(bodies[i], mmio::kSeekSet);
+            if (!settings.WriteData(h, false)) {
+                const int err = h.LastErrno() ? h.LastErrno() : EIO;
+                if (!putBack(i))
+                    throw PartialChange{ErrnoText(err) + ", and its former acid chunk could not be put back (" +
+                                            ErrnoText(h.LastErrno()) + ")",
+                                        true};
+                throw Stop{Verdict::Errno(Reason::System, err), true, true};
+            }
+        }
+        if (!f.LengthIs(change.lengthAfter)) {
+            if (!putBack(bodies.size())) throw PartialChange{"it changed while it was being tagged"};
+            throw Stop{Verdict::Of(Reason::ChangedMeanwhile), true};
+        }
+        return;
+    }
+
+    const int64_t fileSize = change.lengthBefore;
+    const bool writePad = l.place.pad;
     // Write order: the new chunk reaches the disk (in the ascend inside
     // WriteData) before the RIFF size that takes it into the form. Whenever
     // the program is stopped, the file is the old form intact, possibly with
     // the new chunk lying behind it, which the next run completes.
-    h.Seek(writePad ? appendAt - 1 : appendAt, mmio::kSeekSet);
+    h.Seek(writePad ? l.place.at - 1 : l.place.at, mmio::kSeekSet);
     bool written = true;
     if (writePad) {
         const unsigned char zero = 0;
         written = h.Write(&zero, 1) == 1;
     }
-    table.form.dwFlags |= mmio::MMIO_DIRTY;
-    if (!written || !settings.WriteData(h, true, &ui) || h.Ascend(table.form, 0) != mmio::MMSYSERR_NOERROR) {
+    const bool chunkWritten = written && settings.WriteData(h, true);
+    l.table.form.dwFlags |= mmio::MMIO_DIRTY;
+    if (!chunkWritten || h.Ascend(l.table.form, 0) != mmio::MMSYSERR_NOERROR) {
         const int err = h.LastErrno() ? h.LastErrno() : EIO;
         if (!h.Truncate(fileSize))
-            throw PartialChange{ErrnoText(err) + ", and its former length could not be restored (" +
-                                ErrnoText(h.LastErrno()) + ")"};
-        throw vb::ErrnoError(err);
+            throw PartialChange{
+                ErrnoText(err) + ", and its former length could not be restored (" + ErrnoText(h.LastErrno()) + ")",
+                !chunkWritten};
+        throw Stop{Verdict::Errno(Reason::System, err), true, !chunkWritten};
     }
+    if (!f.LengthIs(change.lengthAfter)) {
+        // Another program cut or grew the file while it was written. Our bytes
+        // went to its end as it was then (never with zeros in front of them):
+        // where they still end the file they go, and the RIFF size goes back.
+        struct stat now = {};
+        bool back = ::fstat(h.Descriptor(), &now) == 0;
+        const auto ours = static_cast<int64_t>(change.tail.size());
+        if (back && now.st_size >= ours) {
+            // Read past the handle's cache: the file is not what it read.
+            std::vector<uint8_t> last(change.tail.size());
+            back = ::pread(h.Descriptor(), last.data(), last.size(), now.st_size - ours) == ours &&
+                   last == change.tail && h.Truncate(now.st_size - ours);
+        }
+        if (back && std::min<int64_t>(now.st_size, change.lengthBefore) >= 8) {
+            h.Seek(4, mmio::kSeekSet);
+            back = h.Write(change.patches[0].before.data(), 4) == 4 && h.Flush();
+        }
+        if (!back) throw PartialChange{"it changed while it was being tagged"};
+        throw Stop{Verdict::Of(Reason::ChangedMeanwhile), true};
+    }
+}
+
+Outcome Declined(int32_t answer) {
+    Outcome o;
+    o.result = answer == kAnswerCancel ? Result::Cancelled : Result::Declined;
+    return o;
 }
 
 }  // namespace
@@ -223,9 +330,87 @@ float LoopTempo(int32_t beats, const WaveFormat& format, uint32_t dataSize) {
     return NearestFloat(product, frames);
 }
 
-void VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer, int32_t& retagAnswer,
-                  VelorizeUi& ui, ChangeRecorder* recorder) {
-    ChangeFile(path, ui, [&](TargetFile& f) { Tag(f, path, settings, readOnlyAnswer, retagAnswer, ui, recorder); });
+namespace {
+
+// The file is the run's to take, or it was taken under another name already.
+bool Claimed(const TargetFile& f, const FileHooks& hooks) {
+    return !hooks.claim || hooks.claim(static_cast<uint64_t>(f.Seen().st_dev), static_cast<uint64_t>(f.Seen().st_ino));
+}
+
+Outcome TakenAlready() {
+    Outcome o;
+    o.why = Verdict::Of(Reason::SameFile);
+    return o;
+}
+
+}  // namespace
+
+FilePlan PlanTag(const std::string& path, const clsAcidSettings& settings, const FileHooks& hooks, bool judgeWriting) {
+    FilePlan plan;
+    clsAcidSettings own = settings;
+    const Outcome looked = ChangeFile(path, [&](TargetFile& f) {
+        const Verdict opened = f.Open(path, false, judgeWriting);
+        if (opened.Refuses()) return LeftAlone(path, opened);
+        if (!Claimed(f, hooks)) return TakenAlready();
+        Planned p = PlanOn(f, own, hooks.choose, true);
+        plan = std::move(p.plan);
+        return Outcome{};
+    });
+    plan.path = path;
+    if (looked.why.reason == Reason::SameFile) {
+        plan.refusal = looked.why;
+    } else if (looked.result != Result::Unchanged) {
+        // Nothing could be read: the reason stands for the plan and the look.
+        plan.refusal = looked.why;
+        plan.found.refusal = looked.why;
+        plan.found.unreadable = looked.why;
+        plan.settings = own;
+    }
+    return plan;
+}
+
+Outcome VelorizeFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer, int32_t& retagAnswer,
+                     VelorizeUi& ui, ChangeRecorder* recorder, const FileHooks& hooks) {
+    std::string note;
+    Outcome o = ChangeFile(path, [&](TargetFile& f) {
+        const Verdict opened = f.Open(path, true);
+        if (opened.Refuses()) return LeftAlone(path, opened);
+        if (!Claimed(f, hooks)) return TakenAlready();
+        Planned p = PlanOn(f, settings, hooks.choose, false);
+        note = p.plan.note;
+        if (p.plan.refusal.Refuses()) return LeftAlone(path, p.plan.refusal);
+        if (p.plan.readOnly) {
+            if (readOnlyAnswer != kAnswerYesToAll) {
+                const int32_t answer =
+                    ui.AskToChange(ChangeQuestion::ReadOnly, path, "Confirm Velorizing",
+                                   "Are you sure you want to Velorize the read-only file '" + path + "'?");
+                if (!TakeAnswer(answer, readOnlyAnswer)) return Declined(answer);
+            }
+            const Verdict writable = f.MakeWritable();
+            if (writable.Refuses()) return LeftAlone(path, writable);
+            // Planned again on what the writable descriptor sees, with the
+            // record already chosen: the question may have taken a while.
+            clsAcidSettings chosen = settings;
+            Planned again = PlanOn(f, chosen, {}, false);
+            if (again.plan.refusal.Refuses() || again.plan.change != p.plan.change)
+                return LeftAlone(path, Verdict::Of(Reason::ChangedMeanwhile));
+            p.layout = std::move(again.layout);
+        }
+        if (p.plan.retag && retagAnswer != kAnswerYesToAll) {
+            const int32_t answer = ui.AskToChange(ChangeQuestion::Retag, path, "Confirm Velorizing",
+                                                  "Are you sure you want to re-Velorize the file '" + path + "'?");
+            if (!TakeAnswer(answer, retagAnswer)) return Declined(answer);
+            if (!f.StillThere()) return LeftAlone(path, Verdict::Of(Reason::ChangedMeanwhile));
+        }
+        const Verdict recorded = f.Record(recorder, p.plan.change);
+        if (recorded.Refuses()) return LeftAlone(path, recorded);
+        Commit(f, p.layout, p.plan.change, settings);
+        Outcome written;
+        written.result = Result::Written;
+        return written;
+    });
+    o.note = std::move(note);
+    return o;
 }
 
 }  // namespace velorizer

@@ -1,8 +1,10 @@
 #pragma once
-// How the tagging engine talks to the user. The desktop program, the command line
-// and the tests each supply their own.
+// How a program talks to its user about files: the questions the engine asks
+// while it changes a file, and the messages a program shows. The desktop
+// program, the command line and the tests each supply their own.
 
 #include "MsgBoxStyle.h"
+#include "Outcome.h"
 
 #include <cstdint>
 #include <string>
@@ -36,6 +38,13 @@ public:
     virtual int32_t AskToChange(ChangeQuestion /*question*/, const std::string& /*path*/, const std::string& title,
                                 const std::string& message) {
         return GetConfirmReadOnly(title, message);
+    }
+    // How one file's change ended, told to the user: by default the message
+    // boxes the outcome gives, in their order, after what the per-file choice
+    // said about the file.
+    virtual void ShowOutcome(const Outcome& outcome) {
+        if (!outcome.note.empty()) MsgBox(outcome.note, vbInformation, "");
+        for (const Message& m : OutcomeMessages(outcome)) MsgBox(m.prompt, m.style, m.title);
     }
 };
 

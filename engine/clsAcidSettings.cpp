@@ -1,7 +1,6 @@
 #include "clsAcidSettings.h"
 
 #include "Mmio.h"
-#include "VelorizeUi.h"
 
 #include <bit>
 #include <cstring>
@@ -45,7 +44,7 @@ int16_t clsAcidSettings::Denominator() const { return Get<int16_t>(16); }
 float clsAcidSettings::Tempo() const { return Get<float>(20); }
 void clsAcidSettings::Tempo(float value) { Set(20, value); }
 
-bool clsAcidSettings::WriteData(mmio::File& handle, bool create, VelorizeUi* ui) const {
+bool clsAcidSettings::WriteData(mmio::File& handle, bool create) const {
     bool ok = true;
     mmio::MMCKINFO ck;
     if (create) {
@@ -57,7 +56,6 @@ bool clsAcidSettings::WriteData(mmio::File& handle, bool create, VelorizeUi* ui)
     // accepts or refuses them.
     if (ok && create && handle.Ascend(ck, 0) != mmio::MMSYSERR_NOERROR) ok = false;
     if (ok && !create && !handle.Flush()) ok = false;
-    if (!ok && ui) ui->MsgBox(kWriteFailedText, vbOKOnly, "");
     return ok;
 }
 

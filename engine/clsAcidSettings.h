@@ -12,8 +12,6 @@ class File;
 
 namespace velorizer {
 
-class VelorizeUi;
-
 // Bits of the loop type (Mode).
 enum AcidFlag : int32_t {
     kFlagOneShot = 0x01,   // a one-shot, or a disk-based file without a tempo
@@ -34,9 +32,6 @@ enum AcidMode : int32_t {
 
 // The name of a MIDI note's pitch class: C, C#, D, ... B.
 const char* NoteName(int midi);
-
-// What a failed write of the record shows.
-inline constexpr const char* kWriteFailedText = "error!";
 
 class clsAcidSettings {
 public:
@@ -67,9 +62,9 @@ public:
 
     // create true: a whole new chunk (header and body) at the file's current
     // position; false: the 24 body bytes over an existing chunk's body there.
-    // A failed write shows "error!" (when ui is given) and returns false, so the
-    // caller can put the file back as it was.
-    bool WriteData(mmio::File& handle, bool create, VelorizeUi* ui) const;
+    // False when the disk refused the write, so that the caller can put the
+    // file back as it was and say so ("error!").
+    bool WriteData(mmio::File& handle, bool create) const;
 
 private:
     template <typename T> T Get(int offset) const;

@@ -3,7 +3,8 @@
 # manager, and saves what a new user sees into docs/screenshots/: the splash,
 # the main window with files listed, the confirmation dialog over the progress
 # window, a question about a long path, the progress window and the closing
-# message; then the splash and the main window on screens scaled by 1.5 and 2.
+# message, and a file's tooltip; then the splash and the main window on
+# screens scaled by 1.5 and 2, and at 2 on a screen smaller than the window.
 # Usage: scripts/screenshots.sh [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,3 +31,5 @@ shoot() {
 shoot 1 1024x768x24
 shoot 1.5 1600x1200x24 scale-1.5
 shoot 2 2048x1536x24 scale-2
+# A laptop's 1280 x 800 at scale 2 holds fewer lines than the window needs.
+shoot 2 1280x800x24 scale-2-small-screen

@@ -7,8 +7,11 @@
 #include "clsAcidSettings.h"
 
 #include <algorithm>
+#include <map>
 #include <exception>
 #include <mutex>
+#include <set>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -20,82 +23,74 @@ namespace {
 // interface opens while it runs.
 constexpr size_t kDescriptorsKept = 4;
 
-// Passes everything on to the user and notes what it says about the file.
-class OutcomeUi : public VelorizeUi {
+// The user interface, one call at a time: workers take turns.
+class SerialUi : public VelorizeUi {
 public:
-    // With `talk`, every call to the user holds it: workers take turns.
-    explicit OutcomeUi(VelorizeUi& user, std::mutex* talk = nullptr) : user_(user), talk_(talk) {}
-
-    void StartFile() { outcome_ = FileOutcome::Done; }
-    FileOutcome Outcome() const { return outcome_; }
-
+    SerialUi(VelorizeUi& user, std::mutex& talk) : user_(user), talk_(talk) {}
     void MsgBox(const std::string& prompt, int style, const std::string& title) override {
-        // A critical message, or a write the disk refused, names a file left
-        // untagged or half-tagged.
-        if ((style & vbCritical) != 0 || prompt == kWriteFailedText) Note(FileOutcome::Failed);
-        const Turn turn(talk_);
+        const std::lock_guard<std::mutex> lock(talk_);
         user_.MsgBox(prompt, style, title);
     }
     int32_t GetConfirmReadOnly(const std::string& title, const std::string& message) override {
-        const Turn turn(talk_);
-        return Answered(user_.GetConfirmReadOnly(title, message));
+        const std::lock_guard<std::mutex> lock(talk_);
+        return user_.GetConfirmReadOnly(title, message);
     }
     int32_t AskToChange(ChangeQuestion question, const std::string& path, const std::string& title,
                         const std::string& message) override {
-        const Turn turn(talk_);
-        return Answered(user_.AskToChange(question, path, title, message));
+        const std::lock_guard<std::mutex> lock(talk_);
+        return user_.AskToChange(question, path, title, message);
+    }
+    void ShowOutcome(const Outcome& outcome) override {
+        const std::lock_guard<std::mutex> lock(talk_);
+        user_.ShowOutcome(outcome);
     }
 
 private:
-    struct Turn {
-        explicit Turn(std::mutex* m) : m_(m) {
-            if (m_) m_->lock();
-        }
-        ~Turn() {
-            if (m_) m_->unlock();
-        }
-        Turn(const Turn&) = delete;
-        Turn& operator=(const Turn&) = delete;
-        std::mutex* m_;
-    };
-
-    int32_t Answered(int32_t answer) {
-        if (answer == kAnswerCancel) Note(FileOutcome::Cancelled);
-        else if (answer != kAnswerYes && answer != kAnswerYesToAll) Note(FileOutcome::Declined);
-        return answer;
-    }
-    // The weightiest outcome stands: Cancelled, then Failed, then Declined.
-    void Note(FileOutcome outcome) {
-        if (static_cast<int>(outcome) > static_cast<int>(outcome_)) outcome_ = outcome;
-    }
-
     VelorizeUi& user_;
-    std::mutex* talk_;
-    FileOutcome outcome_ = FileOutcome::Done;
+    std::mutex& talk_;
 };
 
 }  // namespace
 
+bool FileClaims::Claim(uint64_t device, uint64_t inode) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return taken_.insert({device, inode}).second;
+}
+
+FileHooks HooksFor(const PanelChoice& choice, const BatchRun::FileHook& perFile, FileClaims& claims) {
+    FileHooks hooks;
+    hooks.claim = [&claims](uint64_t device, uint64_t inode) { return claims.Claim(device, inode); };
+    if (perFile) {
+        hooks.choose = [choice, perFile](const std::string& file, const Inspection& found, clsAcidSettings& chosen) {
+            PanelChoice own = choice;
+            FileDecision decided = perFile(file, found, own);
+            if (decided.skip) return Choice{Verdict::Text(Reason::Rule, decided.note), {}};
+            chosen = clsAcidSettings();
+            FillSettings(chosen, own);
+            return Choice{{}, std::move(decided.note)};
+        };
+    }
+    return hooks;
+}
+
+void Count(BatchResult& result, const Outcome& outcome) {
+    switch (outcome.result) {
+        case Result::Written: ++result.written; break;
+        case Result::Unchanged: ++result.unchanged; break;
+        case Result::Declined:
+        case Result::Cancelled: ++result.declined; break;
+        default: break;
+    }
+    if (outcome.Failed()) ++result.failed;
+}
+
 BatchRun::BatchRun(std::vector<std::string> files, const PanelChoice& choice, VelorizeUi& ui)
     : files_(std::move(files)), choice_(choice), ui_(ui) {}
 
-bool BatchRun::ChooseForFile(const std::string& path, clsAcidSettings& settings, VelorizeUi& ui) const {
-    if (!perFile_) return true;
-    PanelChoice choice = choice_;
-    const FileDecision decided = perFile_(path, choice);
-    // A critical message marks the file as failed.
-    if (!decided.note.empty()) ui.MsgBox(decided.note, decided.skip ? vbCritical : vbInformation, "");
-    if (decided.skip) return false;
-    settings = clsAcidSettings();
-    FillSettings(settings, choice);
-    return true;
-}
-
-void BatchRun::DoFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer, int32_t& retagAnswer,
-                      VelorizeUi& ui) const {
-    if (remove_) RemoveAcidChunks(path, readOnlyAnswer, ui, recorder_);
-    else if (ChooseForFile(path, settings, ui))
-        VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui, recorder_);
+Outcome BatchRun::DoFile(const std::string& path, clsAcidSettings& settings, int32_t& readOnlyAnswer,
+                         int32_t& retagAnswer, VelorizeUi& ui, const FileHooks& hooks) const {
+    if (remove_) return RemoveAcidChunks(path, readOnlyAnswer, ui, recorder_, hooks);
+    return VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui, recorder_, hooks);
 }
 
 BatchResult BatchRun::Run(BatchObserver* observer) {
@@ -112,48 +107,97 @@ BatchResult BatchRun::Run(BatchObserver* observer) {
         return result;
     }
     const int32_t preset = preset_ == kAnswerYesToAll ? kAnswerYesToAll : kAnswerNone;
+    FileClaims claims;
     watch.RunStarting(files_.size());
-    if (jobs_ > 1 && files_.size() > 1) RunConcurrently(watch, result, preset);
-    else RunInOrder(watch, result, preset);
+    if (jobs_ > 1 && files_.size() > 1) RunConcurrently(watch, result, preset, claims);
+    else RunInOrder(watch, result, preset, claims);
     watch.RunEnding(result);
-    if (recorder_) recorder_->End(result);
-    ui_.MsgBox(result.cancelled ? "Operation cancelled." : "Operation completed.", vbInformation, "");
+    if (std::string message; recorder_ && !recorder_->End(result, message)) {
+        ui_.MsgBox(message, vbCritical, "Error");
+        result.journalUnfinished = true;
+    }
+    ui_.MsgBox(result.journalFailed ? kJournalStoppedText
+               : result.cancelled   ? "Operation cancelled."
+                                    : "Operation completed.",
+               vbInformation, "");
     return result;
 }
 
-void BatchRun::RunInOrder(BatchObserver& watch, BatchResult& result, int32_t preset) {
+void BatchRun::RunInOrder(BatchObserver& watch, BatchResult& result, int32_t preset, FileClaims& claims) {
     int32_t readOnlyAnswer = preset;
     int32_t retagAnswer = preset;
     clsAcidSettings settings;
     FillSettings(settings, choice_);
+    FileHooks hooks = HooksFor(choice_, perFile_, claims);
 
-    OutcomeUi ui(ui_);
     // While one file is tagged, the next ones are fetched from the disk, by
-    // as many threads as leave the tagging its descriptor.
+    // as many threads as leave the tagging its descriptor. With a journal
+    // they are planned as well: the records of their changes go to the disk
+    // together, with the first of them to be written.
     const size_t spare = SpareDescriptors();
     const size_t readers = spare > kDescriptorsKept + 1 ? spare - kDescriptorsKept - 1 : 0;
-    ReadAhead ahead(files_, ReadAhead::kWindow, static_cast<unsigned>(std::min<size_t>(readers, ReadAhead::kThreads)));
+    ReadAhead::Planner planner;
+    if (recorder_ && !remove_) {
+        FileHooks planning = hooks;
+        planning.claim = nullptr;  // looking ahead takes no file
+        planner = [settings, planning](const std::string& path) { return PlanTag(path, settings, planning, false); };
+    }
+    // Planning every file costs processor time that reading ahead alone, which
+    // skips files once the cache is warm, doesn't: two planners a core, enough
+    // to keep a cold disk busy without taking a warm run's processors.
+    const size_t threads = std::min<size_t>(
+        {readers, ReadAhead::kThreads, planner ? 2 * std::max(1u, std::thread::hardware_concurrency()) : SIZE_MAX});
+    ReadAhead ahead(files_, ReadAhead::kWindow, static_cast<unsigned>(threads), planner);
+    std::map<size_t, FilePlan> planned;
+    // A file's loop properties chosen ahead are not chosen again (choosing
+    // may mean listening to the whole file).
+    const ChooseSettings choose = hooks.choose;
+    const FilePlan* current = nullptr;
+    if (choose && planner) {
+        hooks.choose = [&current, choose](const std::string& path, const Inspection& found, clsAcidSettings& chosen) {
+            if (current && current->found.device == found.device && current->found.inode == found.inode &&
+                (current->refusal.reason == Reason::None || current->refusal.reason == Reason::Rule)) {
+                chosen = current->settings;
+                return Choice{current->refusal, current->note};
+            }
+            return choose(path, found, chosen);
+        };
+    }
     for (const std::string& path : files_) {
-        ahead.At(result.visited);
+        const size_t index = result.visited;
+        ahead.At(index);
+        if (planner) {
+            std::vector<FileChange> upcoming;
+            for (auto& [i, plan] : ahead.Planned()) {
+                if (!plan.refusal.Refuses()) upcoming.push_back(plan.change);
+                planned.emplace(i, std::move(plan));
+            }
+            if (!upcoming.empty()) recorder_->Upcoming(std::move(upcoming));
+            planned.erase(planned.begin(), planned.lower_bound(index));
+            const auto it = planned.find(index);
+            current = it == planned.end() ? nullptr : &it->second;
+        }
         ++result.visited;
         watch.BeforeFile(result.visited, path);
-        ui.StartFile();
-        DoFile(path, settings, readOnlyAnswer, retagAnswer, ui);
+        Outcome outcome = DoFile(path, settings, readOnlyAnswer, retagAnswer, ui_, hooks);
+        if (recorder_) recorder_->Annotate(outcome);
+        Count(result, outcome);
+        if (recorder_) recorder_->Done(outcome);
         result.journalFailed = recorder_ && recorder_->Broken();
-        result.cancelled = readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel || result.journalFailed;
-        if (ui.Outcome() == FileOutcome::Failed) ++result.failed;
-        const bool answeredCancel = result.cancelled && !result.journalFailed;
-        watch.AfterFile(result.visited, path, answeredCancel ? FileOutcome::Cancelled : ui.Outcome());
-        if (result.cancelled) break;
+        result.cancelled = outcome.result == Result::Cancelled;
+        ui_.ShowOutcome(outcome);
+        watch.AfterFile(result.visited, path, outcome);
+        if (result.cancelled || result.journalFailed) break;
     }
 }
 
-void BatchRun::RunConcurrently(BatchObserver& watch, BatchResult& result, int32_t preset) {
+void BatchRun::RunConcurrently(BatchObserver& watch, BatchResult& result, int32_t preset, FileClaims& claims) {
     std::mutex stateMutex;  // the hand-out and the result
     std::mutex talkMutex;   // the user interface and the observer
+    SerialUi ui(ui_, talkMutex);
+    const FileHooks hooks = HooksFor(choice_, perFile_, claims);
     size_t next = 0;
     bool stop = false;
-    bool answeredCancel = false;
     std::exception_ptr error;
 
     const auto work = [&] {
@@ -163,7 +207,6 @@ void BatchRun::RunConcurrently(BatchObserver& watch, BatchResult& result, int32_
         FillSettings(settings, choice_);
         int32_t readOnlyAnswer = preset;
         int32_t retagAnswer = preset;
-        OutcomeUi ui(ui_, &talkMutex);
         try {
             for (;;) {
                 size_t index = 0, number = 0;
@@ -178,20 +221,22 @@ void BatchRun::RunConcurrently(BatchObserver& watch, BatchResult& result, int32_
                     std::lock_guard<std::mutex> lock(talkMutex);
                     watch.BeforeFile(number, path);
                 }
-                ui.StartFile();
-                DoFile(path, settings, readOnlyAnswer, retagAnswer, ui);
+                Outcome outcome = DoFile(path, settings, readOnlyAnswer, retagAnswer, ui, hooks);
+                if (recorder_) recorder_->Annotate(outcome);
+                if (recorder_) recorder_->Done(outcome);
                 const bool broken = recorder_ && recorder_->Broken();
-                const bool cancel = readOnlyAnswer == kAnswerCancel || retagAnswer == kAnswerCancel;
+                const bool cancel = outcome.result == Result::Cancelled;
                 {
                     std::lock_guard<std::mutex> lock(stateMutex);
-                    if (ui.Outcome() == FileOutcome::Failed) ++result.failed;
+                    Count(result, outcome);
                     result.journalFailed = result.journalFailed || broken;
-                    answeredCancel = answeredCancel || cancel;
+                    result.cancelled = result.cancelled || cancel;
                     if (broken || cancel) stop = true;
                 }
+                ui.ShowOutcome(outcome);
                 {
                     std::lock_guard<std::mutex> lock(talkMutex);
-                    watch.AfterFile(number, path, cancel && !broken ? FileOutcome::Cancelled : ui.Outcome());
+                    watch.AfterFile(number, path, outcome);
                 }
             }
         } catch (...) {
@@ -208,12 +253,18 @@ void BatchRun::RunConcurrently(BatchObserver& watch, BatchResult& result, int32_
     const size_t room = spare > kDescriptorsKept ? spare - kDescriptorsKept : 0;
     const size_t count = std::max<size_t>(1, std::min<size_t>({jobs_, files_.size(), room}));
     std::vector<std::thread> workers;
-    workers.reserve(count);
-    for (size_t i = 1; i < count; ++i) workers.emplace_back(work);
+    for (size_t i = 1; i < count; ++i) {
+        // Threads the system won't give (a limit on processes or threads)
+        // are done without: the workers there are share the files.
+        try {
+            workers.emplace_back(work);
+        } catch (const std::exception&) {
+            break;
+        }
+    }
     work();
     for (std::thread& t : workers) t.join();
     if (error) std::rethrow_exception(error);
-    result.cancelled = answeredCancel || result.journalFailed;
 }
 
 }  // namespace velorizer

@@ -2,7 +2,6 @@
 
 #include "Descriptors.h"
 #include "RunTimeError.h"
-#include "Vexlor.h"
 #include "Wildcard.h"
 
 #include <algorithm>
@@ -19,8 +18,6 @@
 namespace velorizer {
 
 namespace {
-
-const char* const kModule = "EnumFolders";
 
 // Name order that people expect: letters compared without case, then byte order.
 bool NameLess(const std::string& a, const std::string& b) {
@@ -44,8 +41,11 @@ struct Listing {
     int openError = 0;   // the folder could not be opened
     bool known = false;  // its identity could be read
     std::pair<dev_t, ino_t> id{};
-    int readError = 0;                 // listing it failed part-way
-    std::vector<std::string> files;    // matching the wildcard, in name order
+    int readError = 0;  // listing it failed part-way
+    // Matching the wildcard, in name order, each with its identity as the
+    // listing gives it (a link's target's for a link).
+    std::vector<std::string> files;
+    std::vector<std::pair<uint64_t, uint64_t>> fileIds;
     std::vector<std::string> folders;  // in name order
     bool Listed() const { return openError == 0 && readError == 0; }
 };
@@ -57,9 +57,14 @@ Listing ListFolder(const std::string& path, const std::string& wildcard) {
         l.openError = errno == ENOENT ? ENOTDIR : errno;
         return l;
     }
-    struct stat self {};
+    struct stat self = {};
     l.known = ::fstat(::dirfd(dir), &self) == 0;
     l.id = {self.st_dev, self.st_ino};
+    struct Found {
+        std::string name;
+        std::pair<uint64_t, uint64_t> id;
+    };
+    std::vector<Found> files;
     for (;;) {
         errno = 0;
         const dirent* e = ::readdir(dir);
@@ -67,21 +72,27 @@ Listing ListFolder(const std::string& path, const std::string& wildcard) {
         const std::string name = e->d_name;
         if (name == "." || name == "..") continue;
         bool isFolder = e->d_type == DT_DIR;
+        std::pair<uint64_t, uint64_t> id{self.st_dev, e->d_ino};
         if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
-            struct stat st {};
-            isFolder = ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+            struct stat st = {};
+            const bool seen = ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0;
+            isFolder = seen && S_ISDIR(st.st_mode);
+            if (seen) id = {st.st_dev, st.st_ino};
         }
         if (isFolder) l.folders.push_back(name);
-        else if (MatchesWildcard(name, wildcard)) l.files.push_back(name);
+        else if (MatchesWildcard(name, wildcard)) files.push_back({name, id});
     }
     l.readError = errno;  // readdir's own: 0 at the end of the folder
     ::closedir(dir);
     if (l.readError != 0) {
-        l.files.clear();
         l.folders.clear();
         return l;
     }
-    std::sort(l.files.begin(), l.files.end(), NameLess);
+    std::sort(files.begin(), files.end(), [](const Found& a, const Found& b) { return NameLess(a.name, b.name); });
+    for (Found& f : files) {
+        l.files.push_back(std::move(f.name));
+        l.fileIds.push_back(f.id);
+    }
     std::sort(l.folders.begin(), l.folders.end(), NameLess);
     return l;
 }
@@ -181,7 +192,12 @@ private:
             started_ = true;
             const size_t spare = SpareDescriptors();
             const size_t threads = std::min<size_t>(kThreads, spare > kKept ? spare - kKept : 0);
-            for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+            // Threads the system won't give are done without: the walk
+            // lists every folder no thread has taken itself.
+            try {
+                for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+            } catch (const std::exception&) {
+            }
         }
         wake_.notify_all();
     }
@@ -246,14 +262,19 @@ struct EnumFolders::Walk {
 };
 
 void EnumFolders::Go(const std::string& Directory, const std::string& Wildcard) {
-    vx::Proc(kModule, "Sub Go", [&] {
+    Run("Sub Go", [&] {
         Walk walk{Wildcard, {}, {}, WalkAhead(Wildcard), {}};
         EnumFiles(walk, Directory);
     });
 }
 
+void EnumFolders::Run(std::string_view signature, const std::function<void()>& body) {
+    if (Procedure) Procedure(signature, body);
+    else body();
+}
+
 void EnumFolders::EnumFiles(Walk& walk, const std::string& path) {
-    vx::Proc(kModule, "Sub EnumFiles", [&] {
+    Run("Sub EnumFiles", [&] {
         const auto fail = [&](int err) {
             if (!FolderError) throw vb::ErrnoError(err);
             std::string reason = vb::StandardErrorText(vb::ErrorNumberFromErrno(err));
@@ -286,8 +307,10 @@ void EnumFolders::EnumFiles(Walk& walk, const std::string& path) {
             }
             size_t depth;
         } leave{walk, walk.inside.size()};
-        for (const auto& name : l.files)
-            if (File) File(Join(path, name));
+        for (size_t i = 0; i < l.files.size(); ++i) {
+            if (FileFound) FileFound(Join(path, l.files[i]), l.fileIds[i].first, l.fileIds[i].second);
+            else if (File) File(Join(path, l.files[i]));
+        }
         walk.inside.push_back(l.id);
         walk.place.push_back(0);
         for (uint32_t i = 0; i < l.folders.size(); ++i) {

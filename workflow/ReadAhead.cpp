@@ -29,13 +29,13 @@ bool MakeResident(const std::string& path) {
     // A first look without opening: a FIFO, device or socket under a *.wav
     // name is never opened, a link never followed (tagging reads such a file
     // itself, or refuses it).
-    struct stat seen {};
+    struct stat seen = {};
     if (::lstat(path.c_str(), &seen) != 0 || !S_ISREG(seen.st_mode)) return true;
     // Read-only; O_NONBLOCK and the check after it guard against a special
     // file put in its place meanwhile.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return true;
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return true;
@@ -60,8 +60,8 @@ bool MakeResident(const std::string& path) {
     return false;
 }
 
-ReadAhead::ReadAhead(const std::vector<std::string>& files, size_t window, unsigned threads)
-    : files_(files), window_(window), threadCount_(threads) {}
+ReadAhead::ReadAhead(const std::vector<std::string>& files, size_t window, unsigned threads, Planner planner)
+    : files_(files), window_(window), threadCount_(threads), planner_(std::move(planner)) {}
 
 ReadAhead::~ReadAhead() { Stop(); }
 
@@ -77,7 +77,12 @@ void ReadAhead::At(size_t index) {
         // The threads start with the first file there is to read: a run of
         // one file costs none.
         started_ = true;
-        for (unsigned i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { Work(); });
+        // Threads the system won't give are done without: reading ahead only
+        // saves time, and the run reads every file itself.
+        try {
+            for (unsigned i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { Work(); });
+        } catch (const std::exception&) {
+        }
         return;
     }
     // Woken for a batch, not for each file: on a warm cache the run moves on
@@ -107,12 +112,34 @@ size_t ReadAhead::Done() const {
     return done_;
 }
 
+std::map<size_t, FilePlan> ReadAhead::Planned() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::map<size_t, FilePlan> taken;
+    taken.swap(plans_);
+    return taken;
+}
+
 void ReadAhead::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [&] { return stop_ || next_ < Limit(); });
         if (stop_) return;
         const size_t index = next_++;
+        if (planner_) {
+            // Planning reads what tagging reads; no file may be skipped.
+            lock.unlock();
+            FilePlan plan;
+            bool planned = true;
+            try {
+                plan = planner_(files_[index]);
+            } catch (...) {
+                planned = false;  // out of memory: the run plans it itself
+            }
+            lock.lock();
+            if (planned) plans_.emplace(index, std::move(plan));
+            ++done_;
+            continue;
+        }
         // Files found in memory one after another: the cache is warm, and
         // only every kStride-th file is looked at, until one is not.
         const size_t skipped = inMemory_ >= kWarm ? std::min(kStride - 1, Limit() - next_) : 0;

@@ -7,8 +7,12 @@
 // never write, never open anything but a regular file without blocking, and
 // stay a bounded number of files ahead of the run.
 
+#include "Velorize.h"
+
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,9 +29,14 @@ public:
     static constexpr size_t kWarm = 64;
     static constexpr size_t kStride = 16;
 
+    // Plans one file ahead of the run: what tagging it would write.
+    using Planner = std::function<FilePlan(const std::string& path)>;
+
     // `files` must outlive this object. Nothing is read before the first At();
-    // with no threads, nothing at all.
-    explicit ReadAhead(const std::vector<std::string>& files, size_t window = kWindow, unsigned threads = kThreads);
+    // with no threads, nothing at all. With a planner every file ahead is
+    // planned as well (none is skipped), and its plan kept for Planned().
+    explicit ReadAhead(const std::vector<std::string>& files, size_t window = kWindow, unsigned threads = kThreads,
+                       Planner planner = {});
     // Stops and joins the threads.
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
@@ -40,6 +49,8 @@ public:
     void Stop();
     // Files read so far (skipped ones included).
     size_t Done() const;
+    // The plans made so far, by file index, taken out; never waits.
+    std::map<size_t, FilePlan> Planned();
 
 private:
     void Work();
@@ -49,6 +60,8 @@ private:
     const std::vector<std::string>& files_;
     const size_t window_;
     const unsigned threadCount_;
+    const Planner planner_;
+    std::map<size_t, FilePlan> plans_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     size_t at_ = 0;    // the run's file

@@ -21,11 +21,16 @@ struct UndoResult {
     size_t notUndone = 0;  // left alone, declined or failed, each told
     size_t damaged = 0;    // records of the journal that could not be read
     bool cancelled = false;
+    bool refused = false;   // the run could not be undone at all (told): running, no such run
+    bool unmarked = false;  // undone, but the journal could not say so (told)
 };
 
 // Undoes run `id` of the journal in `folder`; with an empty id, the latest
-// run not yet wholly undone. Questions and messages go through `ui`, which is
-// told a summary at the end; a run whose every file is back is marked undone.
+// run that changed a file and is not undone. A run still going is refused.
+// Only files the run changed (by its notes, or, where a killed run left none,
+// by their bytes) are put back, and only when every record checks out.
+// Questions and messages go through `ui`, which is told a summary at the
+// end; a run whose every file is back is marked undone.
 UndoResult UndoRun(const std::string& folder, const std::string& id, int32_t presetAnswer, VelorizeUi& ui,
                    BatchObserver* observer = nullptr);
 

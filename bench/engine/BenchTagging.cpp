@@ -50,7 +50,7 @@ public:
     int messages = 0;
 };
 
-PanelChoice Choice() {
+PanelChoice LoopChoice() {
     PanelChoice c;
     c.kind = PanelChoice::Loop;
     c.beats = 4;
@@ -60,7 +60,7 @@ PanelChoice Choice() {
 
 clsAcidSettings Settings() {
     clsAcidSettings s;
-    FillSettings(s, Choice());
+    FillSettings(s, LoopChoice());
     return s;
 }
 
@@ -158,13 +158,12 @@ int main(int argc, char** argv) {
     } else if (mode == "io-floor-16") {
         failed = IoFloorThreaded(files, settings, 16);
     } else if (mode == "batch-run") {
-        BatchRun run(files, Choice(), ui);
+        BatchRun run(files, LoopChoice(), ui);
         run.PresetAnswer(kAnswerYesToAll);
         failed = static_cast<int>(run.Run().failed) + ui.messages;
     } else if (mode == "tag-engine") {
         int32_t ro = kAnswerYesToAll, rt = kAnswerYesToAll;
-        for (const auto& f : files) VelorizeFile(f, settings, ro, rt, ui);
-        failed = ui.messages;
+        for (const auto& f : files) failed += VelorizeFile(f, settings, ro, rt, ui).result != Result::Written;
 #ifdef HAVE_TAGLIB
     } else if (mode == "taglib-peer") {
         for (const auto& f : files) {

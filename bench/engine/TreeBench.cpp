@@ -99,14 +99,14 @@ private:
     static size_t List(const std::string& folder, std::vector<std::string>& folders) {
         DIR* dir = ::opendir(folder.c_str());
         if (!dir) return 0;
-        struct stat self {};
+        struct stat self = {};
         ::fstat(::dirfd(dir), &self);
         size_t files = 0;
         while (const dirent* e = ::readdir(dir)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             bool isFolder = e->d_type == DT_DIR;
             if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
-                struct stat st {};
+                struct stat st = {};
                 isFolder = ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
             }
             if (isFolder) folders.push_back(folder + "/" + e->d_name);

@@ -99,7 +99,7 @@ TEST(ChangeRecord, EveryChangeIsToldBeforeItsFirstWriteAndRevertsFromEveryStateA
             std::vector<clsAcidSettings::Body> bodies;
             std::string error;
             EXPECT_TRUE(ReadAcidChunks(path, bodies, error) && bodies.empty());
-            VelorizeFile(path, s, readOnly, retag, ui, nullptr);
+            ui.ShowOutcome(VelorizeFile(path, s, readOnly, retag, ui, nullptr));
             ASSERT_EQ(ui.messages.size(), 1u);
             EXPECT_EQ(ui.messages[0].prompt, "Velorizer did not change the file '" + path +
                                                  "': it holds fewer bytes than its RIFF header declares.");
@@ -114,9 +114,11 @@ TEST(ChangeRecord, EveryChangeIsToldBeforeItsFirstWriteAndRevertsFromEveryStateA
             WriteBytes(path, states[i]);
             int32_t answer = 0;
             RecordingUi quiet;
-            EXPECT_EQ(RevertFileChange(c, answer, quiet),
+            Outcome o;
+            EXPECT_EQ(RevertFileChange(c, answer, quiet, &o),
                       states[i] == before ? RevertOutcome::AlreadyBefore : RevertOutcome::Restored)
                 << "state " << i;
+            quiet.ShowOutcome(o);
             EXPECT_TRUE(quiet.messages.empty()) << quiet.messages[0].prompt;
             ASSERT_EQ(ReadBytes(path), before) << "state " << i;
         }
@@ -133,7 +135,7 @@ TEST(ChangeRecord, AChangeThatCantBeRecordedIsNotMade) {
     clsAcidSettings s;
     int32_t a = 0, b = 0;
     RecordingUi ui;
-    VelorizeFile(path, s, a, b, ui, &failing);
+    ui.ShowOutcome(VelorizeFile(path, s, a, b, ui, &failing));
     EXPECT_EQ(ReadBytes(path), before);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].prompt, "Velorizer did not change the file '" + path + "': the journal is full.");

@@ -26,18 +26,19 @@ inline Bytes AcidChunk(const velorizer::clsAcidSettings& s) {
     return b;
 }
 
-// Tags once with the given answers; returns the ui for inspection.
+// Tags once with the given answers; returns the ui for inspection, which has
+// shown the outcome as the desktop program shows it.
 inline RecordingUi Tag(const std::string& path, velorizer::clsAcidSettings& s,
                        std::initializer_list<int32_t> answers = {}, int32_t* ro = nullptr, int32_t* rt = nullptr) {
     RecordingUi ui;
     ui.answers.assign(answers.begin(), answers.end());
     int32_t a = 0, b = 0;
-    velorizer::VelorizeFile(path, s, ro ? *ro : a, rt ? *rt : b, ui);
+    ui.ShowOutcome(velorizer::VelorizeFile(path, s, ro ? *ro : a, rt ? *rt : b, ui));
     return ui;
 }
 
 inline mode_t Mode(const std::string& path) {
-    struct stat st {};
+    struct stat st = {};
     ::stat(path.c_str(), &st);
     return st.st_mode & 07777;
 }

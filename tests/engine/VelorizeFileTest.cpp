@@ -316,7 +316,7 @@ TEST(VelorizeFile, FilesThatAreNotWholeWaveFormsAreLeftAloneWithAMessage) {
         WriteBytes(path, c.bytes);
         clsAcidSettings s = LoopSettings(4);
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Inspect(path).refusal, c.reason) << "the inspection foresees it";
+        EXPECT_EQ(ReasonText(Inspect(path).refusal), c.reason) << "the inspection foresees it";
         ExpectRefused(path, c.bytes, Tag(path, s), c.reason);
     }
 

@@ -31,7 +31,7 @@ std::vector<std::string> TagUnderSizeLimit(const std::string& path, off_t limit)
         RecordingUi ui;
         clsAcidSettings s = LoopSettings(4);
         int32_t a = 0, b = 0;
-        VelorizeFile(path, s, a, b, ui);
+        ui.ShowOutcome(VelorizeFile(path, s, a, b, ui));
         for (const auto& m : ui.messages) out += m.prompt + "|" + m.title + "\n";
     });
     std::vector<std::string> lines;
@@ -52,7 +52,7 @@ TEST(VelorizeFile, AnAppendTheDiskRefusesLeavesTheFileAsItWas) {
         EXPECT_EQ(ReadBytes(path), before);
         ASSERT_EQ(messages.size(), 2u);
         EXPECT_EQ(messages[0], "error!|");
-        EXPECT_EQ(messages[1], "Velorizer did not change the file '" + path + "': disk full.|Error");
+        EXPECT_EQ(messages[1], "Velorizer did not change the file '" + path + "': file too large.|Error");
     }
     // With room for the chunk the same child tags the file.
     EXPECT_TRUE(TagUnderSizeLimit(path, static_cast<off_t>(before.size()) + 32).empty());
@@ -142,7 +142,7 @@ TEST(VelorizeFile, AFileSwappedDuringAQuestionIsLeftAloneAndNoOtherFileChanges) 
                 if (how == "folder") std::filesystem::create_directory(path);
             };
             int32_t ro = 0, rt = 0;
-            VelorizeFile(path, s, ro, rt, ui);
+            ui.ShowOutcome(VelorizeFile(path, s, ro, rt, ui));
             ASSERT_EQ(ui.messages.size(), 1u);
             EXPECT_EQ(ui.messages[0].prompt,
                       "Velorizer did not change the file '" + path + "': it changed while it was being tagged.");

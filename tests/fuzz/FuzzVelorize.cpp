@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t readOnlyAnswer = 0, retagAnswer = 0;
     VelorizeFile(path, settings, readOnlyAnswer, retagAnswer, ui);
 
-    struct stat st {};
+    struct stat st = {};
     ::stat(path.c_str(), &st);
     if ((st.st_mode & 0777) != (readOnly ? 0444u : 0644u)) Fail("permissions not restored");
 

@@ -2,15 +2,18 @@
 // processes on real files, each test with a journal folder of its own.
 
 #include "CliSupport.h"
+#include "JournalRecords.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <random>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
 using namespace testsupport;
 using namespace clisupport;
+using namespace velorizer;
 
 namespace {
 
@@ -19,38 +22,25 @@ namespace {
 // reading ahead or tagging at once are scheduled; other calls' isn't.
 struct Calls {
     size_t pwrite = 0, write = 0, sync = 0;
-    size_t& Of(long nr) { return nr == SYS_pwrite64 ? pwrite : nr == SYS_write ? write : sync; }
+    size_t& Of(long nr) { return nr == SYS_pwrite64 || nr == SYS_pwritev2 ? pwrite : nr == SYS_write ? write : sync; }
 };
 
 // Lets a traced process run until it enters system call `nr` for the
 // `killAt`-th time, counted over all its threads, and kills it there, before
 // that call does anything.
 Calls KillAtSyscall(pid_t pid, long nr, size_t killAt) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACECLONE);
     Calls calls;
-    for (pid_t tid = pid;;) {
-        long sig = 0;
-        if (WIFSTOPPED(status) && WSTOPSIG(status) != (SIGTRAP | 0x80) && WSTOPSIG(status) != SIGTRAP &&
-            WSTOPSIG(status) != SIGSTOP)
-            sig = WSTOPSIG(status);  // not the stop of exec, of a new thread or of a thread's start
-        if (WIFSTOPPED(status)) ::ptrace(PTRACE_SYSCALL, tid, nullptr, sig);
-        tid = ::waitpid(-1, &status, __WALL);
-        if (tid < 0 || (tid == pid && !WIFSTOPPED(status))) return calls;
-        if (!WIFSTOPPED(status) || WSTOPSIG(status) != (SIGTRAP | 0x80)) continue;
-        __ptrace_syscall_info info{};
-        if (::ptrace(PTRACE_GET_SYSCALL_INFO, tid, sizeof info, &info) <= 0 || info.op != PTRACE_SYSCALL_INFO_ENTRY)
-            continue;
-        const long entered = static_cast<long>(info.entry.nr);
-        if (entered != SYS_pwrite64 && entered != SYS_write && entered != SYS_fdatasync) continue;
-        if (++calls.Of(entered) == killAt && entered == nr) {
+    bool killed = false;
+    TraceSyscalls(pid, [&](long entered) {
+        if (killed) return;
+        if (entered != SYS_pwrite64 && entered != SYS_pwritev2 && entered != SYS_write && entered != SYS_fdatasync)
+            return;
+        if (++calls.Of(entered) == killAt && (entered == nr || (nr == SYS_pwrite64 && entered == SYS_pwritev2))) {
             ::kill(pid, SIGKILL);
-            while ((tid = ::waitpid(-1, &status, __WALL)) >= 0 && !(tid == pid && !WIFSTOPPED(status))) {
-            }
-            return calls;
+            killed = true;
         }
-    }
+    });
+    return calls;
 }
 
 // The run ids --runs lists, oldest first.
@@ -153,20 +143,24 @@ TEST(Journal, ARunKilledAtARandomMomentIsUndoneToTheByte) {
         };
         // Killed on its way into a random write to a file (between a record
         // and its file, between a chunk and its RIFF size) or to the journal
-        // (a record half-written, or written and not yet synced), never the
-        // end's.
+        // (records half-written, or written and not yet synced). How many
+        // records share a write depends on how far the planning is ahead, so
+        // the journal's writes are taken among the first ones every run has.
         const Calls full = run(-1, 0);
         ASSERT_EQ(full.pwrite, 2 * files.size()) << jobs << ": an append writes a chunk, then the RIFF size";
-        ASSERT_GE(full.write, files.size() + 2) << jobs << ": the head, a record a file, the end";
+        ASSERT_GE(full.write, 3u) << jobs << ": the head, the records, the end";
         ASSERT_EQ(Velorize({"--undo"}, dir).status, 0);
         std::mt19937 rng(20250314);
         for (int round = 0; round < 4; ++round) {
             if (round % 2 == 0) run(SYS_pwrite64, 1 + rng() % full.pwrite);
-            else if (round == 1) run(SYS_write, 2 + rng() % files.size());
-            else run(SYS_fdatasync, 2 + rng() % (std::string(jobs) == "1" ? files.size() : 8));
-            EXPECT_TRUE(Contains(Velorize({"--runs"}, dir).out, "(stopped before its end)\n")) << round;
+            else if (round == 1) run(SYS_write, 2);
+            else run(SYS_fdatasync, 1 + rng() % 2);
+            bool touched = false;
+            for (const auto& f : files) touched = touched || ReadBytes(f) != original;
+            // A run killed before it changed a file is no run: nothing to list or undo.
+            EXPECT_EQ(Contains(Velorize({"--runs"}, dir).out, "(stopped before its end)\n"), touched) << round;
             const CliRun undo = Velorize({"--undo"}, dir);
-            EXPECT_EQ(undo.status, 0) << undo.err;
+            EXPECT_EQ(undo.status, touched ? 0 : 1) << undo.err;
             for (const auto& f : files)
                 ASSERT_EQ(ReadBytes(f), original) << f << " in round " << round << " of --jobs " << jobs;
         }
@@ -251,11 +245,13 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "elsewhere"));
 
-    // A journal that fills up stops the run at the file it could not record:
-    // four records can't fit in 600 bytes.
+    // A journal that fills up stops the run at the file it could not record,
+    // and the run says why it stopped: four records can't fit in 600 bytes.
+    const std::string kStopped =
+        "Operation stopped: the journal of this run could not be written, so no further file was changed.\n";
     const auto notRecorded = [](const std::string& file) {
         return "Error: Velorizer did not change the file '" + file +
-               "': the journal of this run could not be written (disk full).\n";
+               "': the journal of this run could not be written (file too large).\n";
     };
     std::vector<std::string> small;
     for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav"})
@@ -265,7 +261,7 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
         Velorize({"--one-shot", "--jobs", "1", small[0], small[1], small[2], small[3]}, dir, {.fileSize = 600});
     EXPECT_EQ(full.status, 1);
     size_t stop = 0;
-    while (stop < small.size() && !Contains(full.err, notRecorded(small[stop]) + "Operation cancelled.\n")) ++stop;
+    while (stop < small.size() && !Contains(full.err, notRecorded(small[stop]) + kStopped)) ++stop;
     ASSERT_LT(stop, small.size()) << full.err;
     for (size_t i = 0; i < small.size(); ++i)
         EXPECT_EQ(ReadBytes(small[i]).size(), smallBefore.at(small[i]).size() + (i < stop ? 32 : 0)) << i;
@@ -284,7 +280,7 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
     args.insert(args.end(), small.begin(), small.end());
     const CliRun many = Velorize(args, dir, {.fileSize = 600});
     EXPECT_EQ(many.status, 1);
-    EXPECT_TRUE(many.err.ends_with("Operation cancelled.\n")) << many.err;
+    EXPECT_TRUE(many.err.ends_with(kStopped)) << many.err;
     size_t tagged = 0, left = 0;
     for (const auto& f : small) {
         tagged += ReadBytes(f).size() == manyBefore.at(f).size() + 32;
@@ -306,14 +302,25 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
         std::ofstream(state + "/velorizer/runs/20000101-000000-" + std::to_string(i) + ".journal")
             << "velorizer journal 1\nstarted " << i << "\n";
     ASSERT_EQ(Velorize({"--one-shot", f}, dir).status, 0);
-    std::vector<std::string> ids = RunIds(dir);
-    ASSERT_EQ(ids.size(), 100u);
-    EXPECT_EQ(ids[0], "20000101-000000-106");
+    // Journals kept, by their ids: a run of no files changed shows in no list.
+    const auto journals = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(state + "/velorizer/runs"))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    std::vector<std::string> kept = journals();
+    ASSERT_EQ(kept.size(), 100u);
+    EXPECT_EQ(kept[0], "20000101-000000-106.journal");
+    const std::vector<std::string> ids = RunIds(dir);
+    ASSERT_EQ(ids.size(), 1u) << "the runs that changed no file are not listed";
+    EXPECT_EQ(kept.back(), ids[0] + ".journal");
     EXPECT_EQ(Mode(state + "/velorizer"), 0700u);
     EXPECT_EQ(Mode(state + "/velorizer/runs"), 0700u);
     EXPECT_EQ(Mode(state + "/velorizer/runs/" + ids.back() + ".journal"), 0600u);
     EXPECT_EQ(Velorize({"--one-shot", "--no-to-all", f}, dir).status, 0);
-    EXPECT_EQ(RunIds(dir).size(), 100u) << "a run that changed nothing leaves no journal";
+    EXPECT_EQ(journals(), kept) << "a run that changed nothing leaves no journal";
 
     // Turned off, nothing is journaled.
     EXPECT_EQ(Velorize({"--loop", "2", "--yes-to-all", "--no-journal", f}, dir).status, 0);
@@ -398,4 +405,205 @@ TEST(Journal, FilesTaggedAtOnceEndAsOneAtATimeLeavesThemAndAreUndone) {
     const CliRun undo = Velorize({"--undo", "--yes-to-all"}, dir);
     EXPECT_EQ(undo.status, 0) << undo.err;
     for (const auto& [n, bytes] : before) EXPECT_TRUE(ReadBytes(many + n) == bytes) << n << " not restored";
+}
+
+namespace {
+
+// velorize on a terminal of its own, its messages in `dir`/log, its journal
+// in `dir`/state; the caller answers through `master`.
+pid_t OnATerminal(const TempDir& dir, const std::vector<std::string>& args, int& master) {
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::dup2(::open((dir / "log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>("velorize")};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kVelorize.c_str(), argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Reads the terminal until velorize asks its question.
+bool WaitForQuestion(int master) {
+    std::string seen;
+    char buf[512];
+    for (ssize_t n; seen.find("[C]ancel: ") == std::string::npos && (n = ::read(master, buf, sizeof buf)) > 0;)
+        seen.append(buf, static_cast<size_t>(n));
+    return seen.find("[C]ancel: ") != std::string::npos;
+}
+
+int Finish(pid_t pid, int master) {
+    char buf[512];
+    while (::read(master, buf, sizeof buf) > 0) {
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(Journal, ARunStillGoingIsNeitherCleanedAwayNorUndoneAndOneKilledBeforeAChangeLeavesNone) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "live");
+    const std::string first = MakeSoxWave(dir, "live/1.wav", 8000, 1, 16, "signed-integer", 0.05);
+    const std::string second = MakeSoxWave(dir, "live/2.wav", 8000, 1, 16, "signed-integer", 0.05);
+    const Bytes untagged = ReadBytes(first);
+    ASSERT_EQ(Velorize({"--one-shot", "--no-journal", second}, dir).status, 0);
+    const auto before = Snapshot({first, second});
+
+    // Killed at its first question, before it changed anything: no journal.
+    int master = -1;
+    pid_t pid = OnATerminal(dir, {"--loop", "4", second}, master);
+    ASSERT_TRUE(WaitForQuestion(master));
+    ::kill(pid, SIGKILL);
+    Finish(pid, master);
+    EXPECT_EQ(Velorize({"--runs"}, dir).out, "No run is journaled.\n");
+    EXPECT_EQ(Velorize({"--undo"}, dir).err, "There is no run to undo.\n");
+
+    // Tags the first file, then waits at the question about the second.
+    pid = OnATerminal(dir, {"--loop", "4", "--jobs", "1", dir / "live"}, master);
+    ASSERT_TRUE(WaitForQuestion(master));
+    std::vector<std::string> ids = RunIds(dir);
+    ASSERT_EQ(ids.size(), 1u);
+    const std::string live = ids[0];
+    EXPECT_TRUE(Contains(Velorize({"--runs"}, dir).out, "  running  ")) << Velorize({"--runs"}, dir).out;
+    const CliRun refused = Velorize({"--undo", live}, dir);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Error: Velorizer can't undo the run: run " + live + " is still running.\n");
+
+    // 101 runs end meanwhile, each of which prunes the oldest journals.
+    for (int i = 0; i < 101; ++i) {
+        const std::string f = dir / ("other-" + std::to_string(i) + ".wav");
+        WriteBytes(f, untagged);
+        ASSERT_EQ(Velorize({"--one-shot", f}, dir).status, 0) << i;
+    }
+    ids = RunIds(dir);
+    EXPECT_EQ(ids.size(), 100u);
+    EXPECT_EQ(ids[0], live) << "the run still going keeps its journal";
+    EXPECT_EQ(Velorize({"--undo"}, dir).status, 0) << "the last run that ended is taken back, not the live one";
+
+    ASSERT_EQ(::write(master, "y\n", 2), 2);
+    EXPECT_EQ(Finish(pid, master), 0);
+    EXPECT_EQ(ReadWithSndfile(second).numBeats, 4);
+    const CliRun undo = Velorize({"--undo", live}, dir);
+    EXPECT_EQ(undo.status, 0) << undo.err;
+    EXPECT_EQ(undo.err, "Run " + live + " undone: 2 files restored.\n");
+    EXPECT_EQ(Snapshot({first, second}), before);
+}
+
+TEST(Journal, ARecordThatIsNotWhatWasWrittenIsNeverWrittenBack) {
+    TempDir dir;
+    const std::string wave = MakeSoxWave(dir, "a.wav", 8000, 1, 16, "signed-integer", 0.05);
+    ASSERT_EQ(Velorize({"--one-shot", wave}, dir).status, 0);
+    const std::string id = RunIds(dir).at(0);
+    const std::string journalPath = dir / ("state/velorizer/runs/" + id + ".journal");
+    const Bytes tagged = ReadBytes(wave);
+
+    // One digit of the record's old RIFF size changed.
+    std::string text = Text(journalPath);
+    const size_t change = text.find("\nchange ") + 1;
+    const size_t riff = text.find(" 4:", change) + 3;
+    text[riff] = text[riff] == '0' ? '1' : '0';
+    WriteBytes(journalPath, Bytes(text.begin(), text.end()));
+    const size_t line = static_cast<size_t>(std::count(text.begin(), text.begin() + change, '\n')) + 1;
+    CliRun undo = Velorize({"--undo", id}, dir);
+    EXPECT_EQ(undo.status, 1);
+    EXPECT_TRUE(Contains(undo.err, "Error: Velorizer can't use line " + std::to_string(line) +
+                                       " of the journal of run " + id +
+                                       ": its checksum is wrong; the file it names is left as it is.\n"))
+        << undo.err;
+    EXPECT_EQ(ReadBytes(wave), tagged);
+
+    // A record with a true checksum, made by hand, naming a text file by its
+    // very device and inode.
+    const std::string notes = dir / "notes.wav";
+    WriteBytes(notes, Bytes(100, 'x'));
+    struct stat st = {};
+    ::stat(notes.c_str(), &st);
+    FileChange c;
+    c.path = notes;
+    c.device = st.st_dev;
+    c.inode = st.st_ino;
+    c.lengthBefore = 80;
+    c.lengthAfter = 100;
+    c.tail = Bytes(20, 'x');
+    c.patches.push_back({4, {72, 0, 0, 0}, {92, 0, 0, 0}});
+    std::string forged = std::string(journal::kMagic2) + "\n" + journal::Sealed("program velorize") +
+                         journal::Sealed("started 1") + journal::Sealed(journal::ChangeContent(1, c));
+    std::ofstream(dir / "state/velorizer/runs/20000101-000000-001.journal") << forged;
+    undo = Velorize({"--undo", "20000101-000000-001"}, dir);
+    EXPECT_EQ(undo.status, 1);
+    EXPECT_TRUE(Contains(undo.err, "'" + notes + "': it has changed since the run (it is no RIFF WAVE form)."))
+        << undo.err;
+    EXPECT_EQ(ReadBytes(notes), Bytes(100, 'x'));
+}
+
+TEST(Journal, AFileAlsoChangedElsewhereIsPutBackWhereTheRunWroteAndSaysSo) {
+    TempDir dir;
+    const std::string edited = MakeSoxWave(dir, "edited.wav", 8000, 1, 16, "signed-integer", 0.05);
+    const std::string kept = MakeSoxWave(dir, "kept.wav", 8000, 1, 16, "signed-integer", 0.05);
+    // A form whose last chunk is odd and unpadded: the tag writes its pad byte.
+    const std::string odd =
+        WaveBuilder().Fmt(1, 8000, 16).Data(100).Chunk("note", Bytes(3, 'x'), false).Write(dir, "odd.wav");
+    const auto before = Snapshot({edited, kept, odd});
+    struct stat st = {};
+    ::stat(kept.c_str(), &st);
+    const timespec keptTime = st.st_mtim;
+    ::sleep(1);  // so that a modification time put back is told from one not
+    ASSERT_EQ(Velorize({"--one-shot", "--jobs", "1", edited, kept, odd}, dir).status, 0);
+    EXPECT_EQ(ReadBytes(odd).size(), before.at(odd).size() + 33);
+
+    // A sample of the audio edited in place, where the run wrote nothing.
+    Bytes audio = ReadBytes(edited);
+    audio[60] ^= 0x55;
+    WriteBytes(edited, audio);
+    const CliRun undo = Velorize({"--undo"}, dir);
+    EXPECT_EQ(undo.status, 0) << undo.err;
+    EXPECT_TRUE(Contains(undo.err, "velorize: '" + edited +
+                                       "': restored what the run changed; the file was also changed elsewhere since\n"))
+        << undo.err;
+    Bytes expected = before.at(edited);
+    expected[60] ^= 0x55;
+    EXPECT_EQ(ReadBytes(edited), expected);
+    EXPECT_EQ(ReadBytes(kept), before.at(kept));
+    EXPECT_EQ(ReadBytes(odd), before.at(odd)) << "the pad byte goes with the undo";
+    ::stat(kept.c_str(), &st);
+    EXPECT_EQ(st.st_mtim.tv_sec, keptTime.tv_sec);
+    EXPECT_EQ(st.st_mtim.tv_nsec, keptTime.tv_nsec);
+
+    // Removal leaves the pad byte a tag wrote, in a whole form.
+    ASSERT_EQ(Velorize({"--one-shot", odd}, dir).status, 0);
+    ASSERT_EQ(Velorize({"--remove", odd}, dir).status, 0);
+    const Bytes removed = ReadBytes(odd);
+    ASSERT_EQ(removed.size(), before.at(odd).size() + 1);
+    EXPECT_EQ(removed.back(), 0);
+    EXPECT_EQ(LE32At(removed, 4), removed.size() - 8);
+    EXPECT_EQ(Velorize({"--undo"}, dir).status, 0);
+    EXPECT_EQ(Velorize({"--undo"}, dir).status, 0);
+    EXPECT_EQ(ReadBytes(odd), before.at(odd));
+}
+
+TEST(Journal, AnAppendWhoseChunkNeverReachedTheDiskIsNamedAndRepairedByItsUndo) {
+    TempDir dir;
+    const std::string wave = MakeSoxWave(dir, "a.wav", 8000, 1, 16, "signed-integer", 0.05);
+    const Bytes before = ReadBytes(wave);
+    ASSERT_EQ(Velorize({"--one-shot", wave}, dir).status, 0);
+    const std::string id = RunIds(dir).at(0);
+    // A power cut kept the RIFF size and lost the chunk behind it.
+    Bytes cut = ReadBytes(wave);
+    cut.resize(before.size());
+    WriteBytes(wave, cut);
+    const CliRun again = Velorize({"--one-shot", wave}, dir);
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "Error: Velorizer did not change the file '" + wave +
+                             "': it holds fewer bytes than its RIFF header declares: run " + id +
+                             " was stopped between writing its acid chunk and its RIFF size, and velorize --undo " +
+                             id + " repairs it.\nOperation completed.\n");
+    EXPECT_EQ(ReadBytes(wave), cut) << "nothing rewritten on a guess";
+    EXPECT_EQ(Velorize({"--undo", id}, dir).status, 0);
+    EXPECT_EQ(ReadBytes(wave), before);
 }

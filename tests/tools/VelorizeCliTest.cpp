@@ -3,9 +3,13 @@
 #include "CliSupport.h"
 #include "clsAcidSettings.h"
 
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 #include <pty.h>
 #include <sstream>
+#include <sys/syscall.h>
 
 using namespace testsupport;
 using namespace clisupport;
@@ -138,6 +142,15 @@ TEST(VelorizeCli, UsageErrorsExitTwoAndWriteNothing) {
     const CliRun help = Velorize({"--help"}, dir);
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(Contains(help.out, "--disk-based"));
+    // Each option at the start of its own line, the sections under their heads:
+    // the text as laid out, not as a code formatter would have it.
+    for (const char* option :
+         {"--loop-at detect   ", "--loop-at auto     ", "--root detect      ", "--root auto        ",
+          "--dry-run          ", "--format FORMAT    ", "--yes-to-all       "})
+        EXPECT_TRUE(Contains(help.out, std::string("\n  ") + option)) << option;
+    for (const char* head :
+         {"\nTempo and key in file names (", "\nQuestions:\n", "\nOther options:\n", "\nJournal and undo:"})
+        EXPECT_TRUE(Contains(help.out, head)) << head;
 }
 
 TEST(VelorizeCli, OnATerminalItAsksAndCancelStopsTheRun) {
@@ -297,4 +310,182 @@ TEST(VelorizeCli, ALowLimitOnOpenFilesSlowsARunDownButFailsNoFile) {
     const std::vector<std::string> shown = Lines(Velorize({"--show", lib}, dir).out);
     EXPECT_EQ(std::ranges::count_if(shown, [](const auto& l) { return Contains(l, ": type one-shot (mode 1),"); }),
               120);
+}
+
+TEST(VelorizeCli, AFileReachedUnderManyNamesIsPlannedAndTaggedOnceUnderItsFirstName) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "d");
+    const std::string d = dir / "d", a = Frames(dir, "d/a.wav", 800), b = Frames(dir, "d/b.wav", 800);
+    ASSERT_EQ(::link(b.c_str(), (d + "/c.wav").c_str()), 0);
+    std::filesystem::create_directory_symlink(d, dir.path() / "link");
+    const auto before = Snapshot({a, b});
+    const std::vector<std::string> names = {d, a, d + "/../d", dir / "link", "/" + d, d + "/c.wav"};
+    for (const char* jobs : {"1", "64"}) {
+        std::vector<std::string> args = {"--loop", "4", "--yes-to-all", "--jobs", jobs};
+        args.insert(args.end(), names.begin(), names.end());
+        args.push_back("--dry-run");
+        const CliRun dry = Velorize(args, dir);
+        const std::string written =
+            ": would write type loop (mode 20), no root note, 4 beats, meter 4/4, tempo 2400 bpm\n";
+        EXPECT_EQ(dry.out, a + written + b + written) << jobs;
+        EXPECT_EQ(dry.status, 0);
+    }
+    std::vector<std::string> args = {"--loop", "4", "--jobs", "64"};
+    args.insert(args.end(), names.begin(), names.end());
+    const CliRun r = Velorize(args, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Operation completed.\n") << "no name trips over the tagging of another";
+    for (const auto& f : {a, b}) EXPECT_EQ(ReadBytes(f).size(), before.at(f).size() + 32) << f;
+
+    // Hard links in three folders, tagged at once again and again: one writer
+    // a file, every time.
+    for (const char* sub : {"e", "f", "g"}) std::filesystem::create_directory(dir.path() / sub);
+    std::vector<std::string> linked;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = std::to_string(i) + ".wav";
+        linked.push_back(Frames(dir, "e/" + name, 400));
+        for (const char* sub : {"f/", "g/"}) ASSERT_EQ(::link(linked.back().c_str(), (dir / (sub + name)).c_str()), 0);
+    }
+    const auto plain = Snapshot(linked);
+    for (int round = 0; round < 8; ++round) {
+        const CliRun again = Velorize(
+            {"--one-shot", "--yes-to-all", "--no-journal", "--jobs", "64", dir / "g", dir / "f", dir / "e"}, dir);
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(again.err, "Operation completed.\n");
+    }
+    for (const auto& f : linked) EXPECT_EQ(ReadBytes(f).size(), plain.at(f).size() + 32) << f;
+}
+
+TEST(VelorizeCli, OutputThatCantBeWrittenStopsTheRunWithAMessage) {
+    TempDir dir;
+    const std::string a = Frames(dir, "a.wav", 800);
+    const std::vector<std::vector<std::string>> modes = {{"--show", a},
+                                                         {"--show", "--format", "json", a},
+                                                         {"--show", "--format", "csv", a},
+                                                         {"--loop", "4", "--dry-run", a},
+                                                         {"--runs"},
+                                                         {"--help"}};
+    for (const auto& args : modes) {
+        SCOPED_TRACE(args[0] + " " + args.back());
+        const CliRun full = Velorize(args, dir, {.stdoutTo = "/dev/full"});
+        EXPECT_EQ(full.status, 1);
+        EXPECT_EQ(full.err, "velorize: can't write to standard output: disk full\n");
+        const CliRun closed = Velorize(args, dir, {.brokenPipe = true});
+        EXPECT_EQ(closed.status, 1);
+        EXPECT_EQ(closed.err, "velorize: can't write to standard output: broken pipe\n");
+    }
+}
+
+TEST(VelorizeCli, AFileCutWhileItIsWrittenIsNeverExtended) {
+    TempDir dir;
+    const std::string a = Frames(dir, "a.wav", 8000);
+    const Bytes before = ReadBytes(a);
+    const Bytes half(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(before.size() / 2));
+    // Stopped at the write of its chunk, the file is cut by another program.
+    const std::string outputs = dir / "run";
+    const pid_t pid = Start(kVelorize, {"--one-shot", "--no-journal", a}, dir / "state", outputs, {.traced = true});
+    bool cut = false;
+    TraceSyscalls(pid, [&](long nr) {
+        if ((nr == SYS_pwritev2 || nr == SYS_pwrite64) && !cut) cut = ::truncate(a.c_str(), half.size()) == 0;
+    });
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(Text(outputs + ".err"), "Error: Velorizer did not change the file '" + a +
+                                          "': it changed while it was being tagged.\nOperation completed.\n");
+    EXPECT_EQ(ReadBytes(a), half) << "no zeros up to the old end, no chunk behind the cut";
+}
+
+namespace {
+
+// A drum loop of `bars` bars at 120 bpm, 22,050 Hz mono: kicks on beats 1
+// and 3, a noise snare on 2 and 4, hats on the eighths.
+std::string DrumLoop(const TempDir& dir, const std::string& name, int bars) {
+    constexpr int kRate = 22050, kBeat = kRate / 2;
+    std::vector<int16_t> s(static_cast<size_t>(bars * 4 * kBeat));
+    uint32_t noise = 22;
+    const auto next = [&] {
+        return static_cast<double>((noise = noise * 1664525u + 1013904223u) >> 8) / 8388608.0 - 1;
+    };
+    const auto hit = [&](size_t at, double seconds, double hz, double noiseShare, double gain) {
+        for (size_t i = 0; i < static_cast<size_t>(seconds * kRate) && at + i < s.size(); ++i) {
+            const double t = static_cast<double>(i) / kRate, env = std::exp(-t / (seconds / 4));
+            const double v = (1 - noiseShare) * std::sin(2 * std::numbers::pi * hz * t) + noiseShare * next();
+            s[at + i] = static_cast<int16_t>(std::clamp(s[at + i] + 12000 * gain * env * v, -32768.0, 32767.0));
+        }
+    };
+    for (int beat = 0; beat < bars * 4; ++beat) {
+        const size_t at = static_cast<size_t>(beat * kBeat);
+        if (beat % 2 == 0) hit(at, 0.3, 55, 0.05, 1.0);
+        else hit(at, 0.2, 200, 0.8, 0.9);
+        hit(at, 0.05, 0, 1.0, 0.3);
+        hit(at + kBeat / 2, 0.05, 0, 1.0, 0.3);
+    }
+    WriteBytes(dir / (name + ".raw"), Bytes(reinterpret_cast<const uint8_t*>(s.data()),
+                                            reinterpret_cast<const uint8_t*>(s.data() + s.size())));
+    Sox("-r 22050 -e signed-integer -b 16 -c 1 " + Quote(dir / (name + ".raw")) + " " + Quote(dir / name));
+    return dir / name;
+}
+
+}  // namespace
+
+TEST(VelorizeCli, BeatsAndRootNoteFromTheAudioOrAMessageThatSaysWhyNot) {
+    TempDir dir;
+    const std::string loop = DrumLoop(dir, "Groove.wav", 2);
+    const std::string named = DrumLoop(dir, "Groove_150bpm.wav", 2);
+    const std::string tone = Tone(dir, "Tone.wav");  // one held note: no beats to count
+    const std::string silence = dir / "Silence.wav";
+    Sox("-n -r 44100 -c 2 -b 16 " + Quote(silence) + " trim 0 1");
+    const auto before = Snapshot({loop, named, tone, silence});
+
+    const CliRun dry =
+        Velorize({"--dry-run", "--loop-at", "auto", "--root", "detect", loop, named, tone, silence}, dir);
+    EXPECT_EQ(dry.status, 1) << dry.err;
+    const std::vector<std::string> lines = Lines(dry.out);
+    ASSERT_EQ(lines.size(), 4u) << dry.out;
+    // Its kicks are a 55 Hz sine: the note A, which a tuned kick gives its loop.
+    EXPECT_TRUE(lines[0].starts_with(loop + ": would write type loop (mode 22), root note A (MIDI 69), 8 beats, "
+                                            "meter 4/4, tempo 120 bpm; beats from the audio (confidence "))
+        << lines[0];
+    EXPECT_TRUE(lines[0].ends_with(", root note from the audio (confidence 0.98)")) << lines[0];
+    EXPECT_TRUE(Contains(lines[1],
+                         "10 beats, meter 4/4, tempo 150 bpm; root note from the audio (confidence 0.98); its "
+                         "name says 150 bpm, its audio 8 (120 bpm); the name's tempo is used"))
+        << lines[1];
+    EXPECT_EQ(lines[2], tone + ": would be left alone: can't tell its beats: 4 (120 bpm) or 8 (240 bpm)");
+    EXPECT_EQ(lines[3], silence + ": would be left alone: its audio holds no onsets to count beats by");
+    const CliRun unpitched = Velorize({"--dry-run", "--loop", "4", "--root", "detect", silence}, dir);
+    EXPECT_TRUE(Lines(unpitched.out).at(0).ends_with("; its audio gives no clear root note, so it gets no root note"))
+        << unpitched.out;
+    EXPECT_EQ(Snapshot({loop, named, tone, silence}), before);
+
+    // As data: the fields of --show, with what was written and where it came from.
+    const CliRun json = Velorize({"--dry-run", "--format", "json", "--loop-at", "detect", loop, tone}, dir);
+    const std::vector<std::string> records = Lines(json.out);
+    ASSERT_EQ(records.size(), 2u) << json.out;
+    EXPECT_TRUE(Contains(records[0], R"j("beats":8,"meter":"4/4","tempo":120,)j")) << records[0];
+    EXPECT_TRUE(Contains(records[0], R"j("accepted":true,"reason":null,"beats_source":"audio","beats_confidence":)j"));
+    EXPECT_TRUE(records[0].ends_with(R"j("root_source":null,"root_confidence":null})j")) << records[0];
+    EXPECT_TRUE(Contains(records[1],
+                         R"j("accepted":false,"reason":"can't tell its beats: 4 (120 bpm) or 8 (240 bpm)",)j"
+                         R"j("beats_source":"audio","beats_confidence":)j"))
+        << records[1];
+    EXPECT_TRUE(Contains(records[1], R"j("beats_runner_up":8,)j")) << records[1];
+    const CliRun csv = Velorize({"--dry-run", "--format", "csv", "--loop", "4", "--root", "C", tone}, dir);
+    EXPECT_TRUE(Contains(Lines(csv.out).at(0),
+                         ",accepted,reason,beats_source,beats_confidence,beats_runner_up,root_source,root_confidence"));
+    EXPECT_TRUE(Contains(Lines(csv.out).at(1), ",true,,given,,,given,\r")) << csv.out;
+
+    // Tagging writes what the dry run foretold; an unsure loop is skipped, exit status 1.
+    const CliRun run = Velorize({"--loop-at", "detect", "--no-to-all", loop, tone}, dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "velorize: skipped '" + tone +
+                           "': can't tell its beats: 4 (120 bpm) or 8 (240 bpm)\nOperation completed.\n");
+    EXPECT_EQ(ReadWithSndfile(loop).numBeats, 8);
+    EXPECT_EQ(ReadBytes(tone), before.at(tone));
+
+    // A held note's root note from its pitch: 440 Hz is A.
+    const CliRun pitch = Velorize({"--disk-based", "--tempo", "100", "--root", "detect", "--no-to-all", tone}, dir);
+    EXPECT_EQ(pitch.status, 0) << pitch.err;
+    EXPECT_EQ(ReadWithSndfile(tone).rootKey, 57);
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 using namespace velorizer;
@@ -17,9 +18,12 @@ struct Recorder : BatchObserver {
     void BeforeFile(size_t n, const std::string& path) override {
         events.push_back("before " + std::to_string(n) + " " + fs::path(path).filename().string());
     }
-    void AfterFile(size_t n, const std::string&, FileOutcome outcome) override {
-        static const char* const kNames[] = {"done", "declined", "failed", "cancelled"};
-        events.push_back("after " + std::to_string(n) + " " + kNames[static_cast<int>(outcome)]);
+    void AfterFile(size_t n, const std::string&, const Outcome& outcome) override {
+        const char* name = outcome.Failed()                      ? "failed"
+                           : outcome.result == Result::Cancelled ? "cancelled"
+                           : outcome.result == Result::Declined  ? "declined"
+                                                                 : "done";
+        events.push_back("after " + std::to_string(n) + " " + name);
     }
     void RunEnding(const BatchResult& r) override {
         events.push_back("end " + std::to_string(r.visited) + (r.cancelled ? " cancelled" : ""));
@@ -92,4 +96,24 @@ TEST(BatchRun, NoFilesIsSaidAndNothingStarts) {
     EXPECT_EQ(r.visited, 0u);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].prompt, "No files were found in the specified directory.");
+}
+
+TEST(BatchRun, AFileListedUnderSeveralNamesIsTaggedOnceUnderTheFirst) {
+    TempDir dir;
+    const std::string a = Tone(dir, "a.wav");
+    const Bytes before = ReadBytes(a);
+    std::filesystem::create_symlink(a, dir / "link.wav");
+    ASSERT_EQ(::link(a.c_str(), (dir / "hard.wav").c_str()), 0);
+    for (const unsigned jobs : {1u, 8u}) {
+        WriteBytes(a, before);
+        RecordingUi ui;
+        BatchRun run({a, dir / "link.wav", a, dir / "hard.wav"}, Loop(2), ui);
+        run.Jobs(jobs);
+        const BatchResult r = run.Run();
+        EXPECT_EQ(r.written, 1u) << jobs;
+        EXPECT_EQ(r.unchanged, 3u);
+        EXPECT_EQ(r.failed, 0u);
+        EXPECT_TRUE(ui.questions.empty()) << "no name asks about a file another name tagged";
+        EXPECT_EQ(ReadBytes(a).size(), before.size() + 32);
+    }
 }

@@ -1,6 +1,6 @@
 #include "EnumFolders.h"
+#include "RunTimeError.h"
 #include "TestSupport.h"
-#include "Vexlor.h"
 
 #include <algorithm>
 #include <dirent.h>
@@ -42,7 +42,7 @@ using Id = std::pair<dev_t, ino_t>;
 void ReferenceWalk(const std::string& path, std::set<Id>& visited, std::vector<Id>& inside, std::string& out) {
     DIR* d = ::opendir(path.c_str());
     if (!d) return void(out += "error " + path + "\n");
-    struct stat self {};
+    struct stat self = {};
     ::fstat(::dirfd(d), &self);
     const Id id{self.st_dev, self.st_ino};
     if (!visited.insert(id).second) {
@@ -53,7 +53,7 @@ void ReferenceWalk(const std::string& path, std::set<Id>& visited, std::vector<I
     std::vector<std::string> files, folders;
     while (const dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;
-        struct stat st {};
+        struct stat st = {};
         if (name == "." || name == "..") continue;
         if (::stat((path + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) folders.push_back(name);
         else if (Lower(name).ends_with(".wav")) files.push_back(name);
@@ -159,15 +159,38 @@ TEST(EnumFolders, LinksAreFollowedButNoFolderIsWalkedTwice) {
         << "up/ leads back to the top, whose folders were all walked already";
 }
 
-TEST(EnumFolders, AMissingFolderReportsNothingAndGoesToTheTrap) {
+// The walk through a Procedure that catches, as the desktop's error trap does:
+// the files found, then each procedure entered and each error it caught.
+std::string WalkCatching(const std::string& folder) {
+    std::string files, calls;
+    EnumFolders walker;
+    walker.File = [&](const std::string& p) { files += p + "\n"; };
+    walker.Procedure = [&](std::string_view signature, const std::function<void()>& body) {
+        calls += std::string(signature) + "\n";
+        try {
+            body();
+        } catch (const vb::RunTimeError& e) {
+            calls += std::string(signature) + " error " + std::to_string(e.Number()) + "\n";
+        }
+    };
+    walker.Go(folder, "*.wav");
+    return files + calls;
+}
+
+TEST(EnumFolders, AFolderThatCantBeOpenedIsAnErrorOfItsEnumFiles) {
     TempDir dir;
-    EXPECT_TRUE(Walk(dir / "missing").empty());
-    EXPECT_EQ(modVexlor::ErrorRecord().Number[0], 76);
-    EXPECT_EQ(modVexlor::ErrorRecord().ModuleName[0], "EnumFolders");
-    EXPECT_EQ(modVexlor::ErrorRecord().ProcedureName[0], "Sub EnumFiles");
     Touch(dir.path() / "file.wav");
-    EXPECT_TRUE(Walk(dir / "file.wav").empty()) << "a file is not a folder";
-    EXPECT_EQ(modVexlor::CallDepth(), 0) << "every frame was popped";
+    for (const std::string& path : {dir / "missing", dir / "file.wav"}) {
+        EnumFolders plain;
+        int number = 0;
+        try {
+            plain.Go(path, "*.wav");
+        } catch (const vb::RunTimeError& e) {
+            number = e.Number();
+        }
+        EXPECT_EQ(number, 76) << path << ": without a handler the walk ends with the error";
+        EXPECT_EQ(WalkCatching(path), "Sub Go\nSub EnumFiles\nSub EnumFiles error 76\n") << path;
+    }
 }
 
 TEST(EnumFolders, AnUnreadableSubfolderCostsOnlyItsOwnFiles) {
@@ -181,14 +204,11 @@ TEST(EnumFolders, AnUnreadableSubfolderCostsOnlyItsOwnFiles) {
     ::chmod((r / "b/locked").c_str(), 0);
     // Root reads every folder: walk as an ordinary user in a child process.
     int status = -1;
-    const std::string out = RunInChild(
-        [&](std::string& all) {
-            for (const auto& p : Walk(r.string())) all += p + "\n";
-            all += "error " + std::to_string(modVexlor::ErrorRecord().Number[0]) + "\n";
-        },
-        true, &status);
+    const std::string out = RunInChild([&](std::string& all) { all = WalkCatching(r.string()); }, true, &status);
     ::chmod((r / "b/locked").c_str(), 0755);
     ASSERT_EQ(status, 0);
     const std::string s = r.string();
-    EXPECT_EQ(out, s + "/a/1.wav\n" + s + "/b/3.wav\n" + s + "/c/4.wav\nerror 70\n");
+    EXPECT_EQ(out, s + "/a/1.wav\n" + s + "/b/3.wav\n" + s + "/c/4.wav\n" +
+                       "Sub Go\nSub EnumFiles\nSub EnumFiles\nSub EnumFiles\nSub EnumFiles\nSub EnumFiles error 70\n"
+                       "Sub EnumFiles\n");
 }

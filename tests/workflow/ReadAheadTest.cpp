@@ -24,7 +24,7 @@ namespace {
 // A file's bytes, mode and times: what reading ahead must leave as they were.
 using Seen = std::tuple<Bytes, mode_t, time_t, long, long>;
 Seen Look(const std::string& path) {
-    struct stat st {};
+    struct stat st = {};
     ::lstat(path.c_str(), &st);
     return {S_ISREG(st.st_mode) ? ReadBytes(path) : Bytes{}, st.st_mode, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
             st.st_ctim.tv_nsec};

@@ -35,17 +35,20 @@ template <typename Result> void InOrder(size_t count, unsigned jobs, const std::
     const size_t window = size_t{jobs} * 16;
     std::vector<std::optional<Result>> ready(window);
     std::mutex mutex;
-    std::condition_variable changed;
-    size_t next = 0, emitted = 0;
+    // Each thread is woken only when there is something for it: a worker when
+    // the window has room again, the caller when the result it waits for is
+    // in. A warm cache hands out results faster than threads can be woken.
+    std::condition_variable room, next;
+    size_t handed = 0, emitted = 0;
     bool stop = false;
     std::exception_ptr error;
 
     const auto worker = [&] {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            changed.wait(lock, [&] { return stop || next == count || next < emitted + window; });
-            if (stop || next == count) return;
-            const size_t i = next++;
+            room.wait(lock, [&] { return stop || handed == count || handed < emitted + window; });
+            if (stop || handed == count) return;
+            const size_t i = handed++;
             lock.unlock();
             std::optional<Result> r;
             try {
@@ -54,26 +57,41 @@ template <typename Result> void InOrder(size_t count, unsigned jobs, const std::
                 lock.lock();
                 if (!error) error = std::current_exception();
                 stop = true;
-                changed.notify_all();
+                next.notify_one();
+                room.notify_all();
                 return;
             }
             lock.lock();
             ready[i % window] = std::move(r);
-            changed.notify_all();
+            if (i == emitted) next.notify_one();
         }
     };
-    // Each thread holds a file open: no more threads than descriptors to spare.
+    // Each thread holds a file open: no more threads than descriptors to
+    // spare; and threads the system won't give are done without, down to the
+    // caller doing every file itself.
     const size_t spare = SpareDescriptors();
-    const size_t room = spare > kDescriptorsKept ? spare - kDescriptorsKept : 0;
+    const size_t free = spare > kDescriptorsKept ? spare - kDescriptorsKept : 0;
     std::vector<std::thread> threads;
-    for (size_t t = 0; t < std::max<size_t>(1, std::min<size_t>({jobs, count, room})); ++t)
-        threads.emplace_back(worker);
+    for (size_t t = 0; t < std::min<size_t>({jobs, count, free}); ++t) {
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::exception&) {
+            break;
+        }
+    }
+    if (threads.empty()) {
+        for (size_t i = 0; i < count; ++i) {
+            Result r = work(i);
+            emit(i, r);
+        }
+        return;
+    }
     const auto finish = [&] {
         {
             std::lock_guard<std::mutex> lock(mutex);
             stop = true;
         }
-        changed.notify_all();
+        room.notify_all();
         for (std::thread& t : threads) t.join();
     };
     try {
@@ -81,13 +99,14 @@ template <typename Result> void InOrder(size_t count, unsigned jobs, const std::
             std::optional<Result> r;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return error || ready[i % window].has_value(); });
+                next.wait(lock, [&] { return error || ready[i % window].has_value(); });
                 if (error) break;
                 r = std::move(ready[i % window]);
                 ready[i % window].reset();
                 ++emitted;
+                // The result after this one may be in already.
             }
-            changed.notify_all();
+            room.notify_one();
             emit(i, *r);
         }
     } catch (...) {

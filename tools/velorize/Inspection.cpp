@@ -5,7 +5,8 @@
 #include "Texts.h"
 
 #include <cmath>
-#include <iostream>
+#include <charconv>
+#include <optional>
 
 namespace velorizer::cli {
 
@@ -19,7 +20,9 @@ struct Field {
 };
 
 // The fields of one file, in the order of the CSV columns.
-std::vector<Field> FieldsOf(const std::string& path, const Inspection& in) {
+// With `written`, the acid fields are those of that body instead of the file's.
+std::vector<Field> FieldsOf(const std::string& path, const Inspection& in,
+                            const std::optional<clsAcidSettings::Body>& written = std::nullopt) {
     std::vector<Field> r;
     const auto text = [&](const char* name, std::string v) { r.push_back({name, Field::String, std::move(v)}); };
     const auto number = [&](const char* name, std::string v) { r.push_back({name, Field::Number, std::move(v)}); };
@@ -33,8 +36,8 @@ std::vector<Field> FieldsOf(const std::string& path, const Inspection& in) {
     flag("path_escaped", shown != path);
     flag("acid", in.acidChunks > 0);
     number("acid_chunks", std::to_string(in.acidChunks));
-    if (!in.bodies.empty()) {
-        const clsAcidSettings s = clsAcidSettings::FromBody(in.bodies.front());
+    if (written || !in.bodies.empty()) {
+        const clsAcidSettings s = clsAcidSettings::FromBody(written ? *written : in.bodies.front());
         const int32_t mode = s.Mode();
         number("mode", std::to_string(mode));
         text("kind", KindName(mode));
@@ -59,9 +62,9 @@ std::vector<Field> FieldsOf(const std::string& path, const Inspection& in) {
     else none("frames");
     if (in.Duration() > 0) number("duration", ShortestText(in.Duration()));
     else none("duration");
-    flag("accepted", in.refusal.empty());
-    if (in.refusal.empty()) none("reason");
-    else text("reason", in.refusal);
+    flag("accepted", !in.refusal.Refuses());
+    if (!in.refusal.Refuses()) none("reason");
+    else text("reason", ReasonText(in.refusal));
     return r;
 }
 
@@ -105,15 +108,15 @@ std::string CsvLine(const std::vector<Field>& fields, bool header) {
 int ShowAsData(const std::vector<std::string>& files, DataFormat format, unsigned jobs) {
     int status = 0;
     // The header row even without files, so that a script always finds its columns.
-    if (format == DataFormat::Csv) std::cout << CsvLine(FieldsOf("", Inspection{}), true);
+    if (format == DataFormat::Csv) Out(CsvLine(FieldsOf("", Inspection{}), true));
     InOrder<Printed>(
         files.size(), jobs,
         [&](size_t i) {
             const std::string& path = files[i];
             const Inspection in = Inspect(path);
             Printed p;
-            if (!in.unreadable.empty()) {
-                p.error = "velorize: can't read '" + path + "': " + in.unreadable;
+            if (in.unreadable.Refuses()) {
+                p.error = "velorize: can't read '" + path + "': " + ReasonText(in.unreadable);
                 p.failed = true;
             }
             const std::vector<Field> fields = FieldsOf(path, in);
@@ -124,31 +127,118 @@ int ShowAsData(const std::vector<std::string>& files, DataFormat format, unsigne
     return status;
 }
 
-int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules, unsigned jobs) {
+namespace {
+
+// Two decimals, never in the locale's form.
+std::string Confidence(double c) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, c, std::chars_format::fixed, 2);
+    return std::string(buf, r.ptr);
+}
+
+// Where a dry run's beats and root note came from, and how sure the audio was.
+std::string ProvenanceText(const Provenance& from) {
+    std::string text;
+    const auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+    if (from.beatsSource == "audio" && from.beatsConfidence) {
+        add("beats from the audio (confidence " + Confidence(*from.beatsConfidence) +
+            (from.beatsRunnerUp ? ", runner-up " + std::to_string(*from.beatsRunnerUp) : std::string()) + ")");
+    }
+    if (from.rootSource == "audio" && from.rootConfidence)
+        add("root note from the audio (confidence " + Confidence(*from.rootConfidence) + ")");
+    return text;
+}
+
+// A dry run's record: the file's fields with the acid fields it would get,
+// and where its beats and root note came from.
+std::vector<Field> DryRunFields(const std::string& path, const Inspection& in,
+                                const std::optional<clsAcidSettings::Body>& written, const std::string& leftAlone,
+                                const Provenance& from) {
+    std::vector<Field> r = FieldsOf(path, in, written);
+    for (Field& f : r) {
+        if (std::string(f.name) == "accepted") f = {"accepted", Field::Bool, leftAlone.empty() ? "true" : "false"};
+        if (std::string(f.name) == "reason")
+            f = leftAlone.empty() ? Field{"reason", Field::Null, ""} : Field{"reason", Field::String, leftAlone};
+    }
+    const auto text = [&](const char* name, const std::string& v) {
+        r.push_back(v.empty() ? Field{name, Field::Null, ""} : Field{name, Field::String, v});
+    };
+    const auto number = [&](const char* name, const std::optional<std::string>& v) {
+        r.push_back(v ? Field{name, Field::Number, *v} : Field{name, Field::Null, ""});
+    };
+    const auto maybe = [](const auto& v, auto show) { return v ? std::optional<std::string>(show(*v)) : std::nullopt; };
+    text("beats_source", from.beatsSource);
+    number("beats_confidence", maybe(from.beatsConfidence, Confidence));
+    number("beats_runner_up", maybe(from.beatsRunnerUp, [](int32_t b) { return std::to_string(b); }));
+    text("root_source", from.rootSource);
+    number("root_confidence", maybe(from.rootConfidence, Confidence));
+    return r;
+}
+
+}  // namespace
+
+int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules, unsigned jobs,
+           const Answers& answers, std::optional<DataFormat> format) {
     if (files.empty()) Say("No files were found in the specified directory.");
     int status = 0;
+    if (format == DataFormat::Csv) Out(CsvLine(DryRunFields("", Inspection{}, std::nullopt, "", {}), true));
+    FileClaims claims;
+    clsAcidSettings settings;
+    FillSettings(settings, choice);
     InOrder<Printed>(
         files.size(), jobs,
         [&](size_t i) {
             const std::string& path = files[i];
-            const Inspection in = Inspect(path);
-            PanelChoice own = choice;
-            const FileDecision decided = DecideForFile(path, in, rules, own);
-            const std::string leftAlone = decided.skip ? decided.note : in.refusal;
+            // What the run would plan, with the same hooks: it can't disagree
+            // with it. The hook also tells where the beats and root note came from.
+            Provenance from;
+            const BatchRun::FileHook told = [&](const std::string& file, const Inspection& found, PanelChoice& own) {
+                return DecideForFile(file, found, rules, own, &from);
+            };
+            const FilePlan plan = PlanTag(path, settings, HooksFor(choice, told, claims));
             Printed p;
-            p.out = Escaped(path) + ": ";
-            if (!leftAlone.empty()) {
-                p.out += "would be left alone: " + leftAlone + "\n";
-                p.failed = true;
+            if (plan.refusal.reason == Reason::SameFile) return p;  // taken under its first name
+            const std::string leftAlone = ReasonText(plan.refusal);
+            std::string asked;
+            if (plan.readOnly) asked = "it is read-only";
+            if (plan.retag) asked += (asked.empty() ? "" : " and ") + std::string("it is already tagged");
+            const bool no = !leftAlone.empty() || (!asked.empty() && answers.preset == kAnswerNo);
+            const bool unasked =
+                leftAlone.empty() && !asked.empty() && answers.preset == kAnswerNone && !answers.terminal;
+            p.failed = !leftAlone.empty() || unasked;
+            std::optional<clsAcidSettings::Body> written;
+            if (!no && !unasked) written = plan.settings.Contents();
+            if (format) {
+                const std::string why = !leftAlone.empty() ? leftAlone
+                                        : no               ? asked + ", and --no-to-all answers No"
+                                        : unasked          ? asked + ", and there is no terminal to ask"
+                                                           : "";
+                p.out = *format == DataFormat::Json
+                            ? JsonLine(DryRunFields(path, plan.found, written, why, from))
+                            : CsvLine(DryRunFields(path, plan.found, written, why, from), false);
                 return p;
             }
-            clsAcidSettings settings;
-            FillSettings(settings, own);
-            // The tempo tagging derives for a loop from the file it finds.
-            if (settings.Mode() == kModeLoop || settings.Mode() == kModeLoopRoot)
-                settings.Tempo(in.LoopTempoFor(settings.LoopBeats()));
-            p.out += (in.bodies.empty() ? "would write " : "would overwrite its acid chunk with ") +
-                     Describe(settings.Contents()) + (decided.note.empty() ? "" : "; " + decided.note) + "\n";
+            const std::string name = Escaped(path) + ": ";
+            if (!leftAlone.empty()) {
+                p.out = name + "would be left alone: " + leftAlone + "\n";
+                return p;
+            }
+            const std::string provenance = ProvenanceText(from);
+            const std::string note =
+                (provenance.empty() ? "" : "; " + provenance) + (plan.note.empty() ? "" : "; " + plan.note);
+            if (no) {
+                p.out = name + "would be left as it is: " + asked + ", and --no-to-all answers No" + note + "\n";
+                return p;
+            }
+            if (unasked) {
+                p.out = name + "would be skipped: " + asked +
+                        ", and there is no terminal to ask (answer with --yes-to-all or --no-to-all)" + note + "\n";
+                return p;
+            }
+            const std::string ask =
+                !asked.empty() && answers.preset != kAnswerYesToAll ? "would ask first (" + asked + "), then " : "";
+            p.out = name + (ask.empty() ? "would " : ask) + (plan.retag ? "overwrite its acid chunk with " : "write ") +
+                    Describe(*written) + note + "\n";
             return p;
         },
         [&](size_t, Printed& p) { status = Print(p) ? status : 1; });
@@ -157,17 +247,13 @@ int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, con
 
 bool Print(const Printed& p) {
     if (!p.error.empty()) Say(p.error);
-    std::cout << p.out;
+    Out(p.out);
     return !p.failed;
 }
 
 BatchRun::FileHook FileHook(const PerFileRules& rules) {
-    return [rules](const std::string& path, PanelChoice& choice) {
-        const Inspection in = rules.NeedsLength() ? Inspect(path) : Inspection{};
-        FileDecision decided = DecideForFile(path, in, rules, choice);
-        if (!decided.note.empty())
-            decided.note = (decided.skip ? "velorize: skipped '" : "velorize: '") + path + "': " + decided.note;
-        return decided;
+    return [rules](const std::string& path, const Inspection& found, PanelChoice& choice) {
+        return DecideForFile(path, found, rules, choice);
     };
 }
 

@@ -7,6 +7,7 @@
 #include "PanelChoice.h"
 #include "PerFile.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,23 @@ bool Print(const Printed& p);
 // error also names).
 int ShowAsData(const std::vector<std::string>& files, DataFormat format, unsigned jobs);
 
-// For each file, what tagging with `choice` and `rules` would write, or why it
-// would leave the file alone; writes nothing; `jobs` threads look at the
-// files. Exit status 0, or 1 when a file would be left alone.
-int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules, unsigned jobs);
+// How a run would answer its questions: an answer given beforehand, or a
+// terminal to ask on.
+struct Answers {
+    int32_t preset = kAnswerNone;
+    bool terminal = false;
+};
 
-// The batch run's per-file hook for `rules`, with messages that name the file.
+// For each file, what tagging with `choice` and `rules` would write, or why it
+// would leave the file alone, from the plan the run itself makes; writes
+// nothing and asks nothing; `jobs` threads look at the files. With `format`,
+// one record a file, with the fields of ShowAsData (the acid fields those it
+// would write) and where the beats and root note came from. Exit status 0, or
+// 1 when the run would leave a file alone or skip it unasked.
+int DryRun(const std::vector<std::string>& files, const PanelChoice& choice, const PerFileRules& rules, unsigned jobs,
+           const Answers& answers, std::optional<DataFormat> format = std::nullopt);
+
+// The batch run's per-file hook for `rules`.
 BatchRun::FileHook FileHook(const PerFileRules& rules);
 
 }  // namespace velorizer::cli

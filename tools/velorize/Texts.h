@@ -2,20 +2,26 @@
 // The texts velorize writes: file names made safe for a terminal, and the
 // sentence that tells an acid chunk's fields.
 
+#include "Escaped.h"
 #include "clsAcidSettings.h"
 
 #include <string>
 
 namespace velorizer::cli {
 
-// Text for a terminal or a line of output. Control characters, the characters
-// that break or reorder lines, and bytes that are not UTF-8 are written as
-// escapes, so that a file name can neither erase nor forge lines; a backslash
-// is doubled, so that an escape can't be forged either.
-std::string Escaped(const std::string& text);
-
 // One line on standard error, in one write.
 void Say(const std::string& text);
+
+// Standard output that can't be written (a full disk, /dev/full, a pipe closed
+// with SIGPIPE ignored): the run stops, and says so.
+struct OutputFailed {
+    int err = 0;
+};
+// Text for standard output, buffered (a line at a time on a terminal).
+// Throws OutputFailed when standard output refuses it.
+void Out(const std::string& text);
+// Writes what Out has buffered; throws OutputFailed when that fails.
+void FlushOut();
 
 // What the loop type (mode) of an acid chunk means: "one-shot", "loop",
 // "disk-based" or "disk-based, no tempo".

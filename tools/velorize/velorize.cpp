@@ -52,18 +52,22 @@ unsigned DefaultJobs() {
 }
 
 const char* const kUsage =
-    "Usage: velorize [--one-shot | --loop BEATS | --loop-at BPM|name | --disk-based [--tempo BPM]]\n"
-    "                [--root NOTE|name] [--yes-to-all | --no-to-all] [--dry-run] [--no-journal]\n"
+    "Usage: velorize [--one-shot | --loop BEATS | --loop-at BPM|name|detect|auto | --disk-based [--tempo BPM]]\n"
+    "                [--root NOTE|name|detect|auto] [--yes-to-all | --no-to-all] [--dry-run] [--no-journal]\n"
     "                [--jobs N] PATH...\n"
     "       velorize --show [--format text|json|csv] [--jobs N] PATH...\n"
+    "       velorize ... --dry-run [--format text|json|csv] PATH...\n"
     "       velorize --remove [--yes-to-all | --no-to-all] [--no-journal] [--jobs N] PATH...\n"
     "       velorize --runs | --undo [RUN] [--yes-to-all | --no-to-all]\n";
 
+// clang-format off: the help is text, laid out by hand.
 void PrintHelp() {
-    std::cout << kUsage << R"(
+    Out(std::string(kUsage) + R"(
 Writes loop metadata (the RIFF "acid" chunk) into WAVE files, in place. Each
 PATH is a .wav file or a folder; folders are searched to any depth for files
-whose names end in .wav, a folder's own files first, in name order.
+whose names end in .wav, a folder's own files first, in name order. A file
+reached under several names (a folder and a path into it, a link to a
+folder, hard links) is taken once, under the first name met.
 
 Kind of sample (choose one unless --show or --remove):
   --one-shot         a one-shot sample: no tempo, no root note
@@ -78,6 +82,19 @@ Kind of sample (choose one unless --show or --remove):
                      than 2 % off BPM is no loop at that tempo: it is skipped
   --loop-at name     the same, with BPM read from each file's name; a file
                      whose name gives no tempo is skipped
+  --loop-at detect   the same, with the whole number of beats (1 to 10000)
+                     found in each file's audio: its onsets repeat with the
+                     beat and wrap round from the loop's end to its start;
+                     kicks, snares and hats tell a tempo from its double. A
+                     loop whose beats can't be told for sure (confidence below
+                     0.70, or onsets on too few of its beats) is skipped with
+                     a message naming the candidates, as in: can't tell its
+                     beats: 8 (96 bpm) or 16 (192 bpm). Measured: beats right
+                     on 93 to 96 % of the loops written, 64 to 84 % written
+                     (see the README)
+  --loop-at auto     the tempo in the name where it has one, else the audio's;
+                     when both exist and differ by more than 4 % (double and
+                     half tempo aside) a message says so, and the name's counts
   --root NOTE        the root note for transposing: C, C#, D, D#, E, F, F#, G,
                      G#, A, A# or B, or "none" (the default). A loop's C is
                      MIDI note 60, a disk-based file's C is 48. Ignored for
@@ -85,6 +102,12 @@ Kind of sample (choose one unless --show or --remove):
   --root name        the root note from each file's name (Am gives A, Bb gives
                      A#); a name with no key, or two different ones, gets none,
                      and a message says so
+  --root detect      the root note from each file's audio, from its pitch: a
+                     loop's is the tonic of its key (A minor: A), found apart
+                     from its beats; a disk-based file's its most common
+                     pitch. A file whose pitch isn't clear (confidence below
+                     0.40) gets none, and a message says so
+  --root auto        the name's key where it has one, else the audio's
 
 Tempo and key in file names (only the file's own name, not its folders):
   A tempo is a number joined to "bpm" in any case: 96bpm, 96 BPM, 96_bpm,
@@ -95,7 +118,9 @@ Tempo and key in file names (only the file's own name, not its folders):
   A key is a word on its own between separators: a capital A to G, an optional
   # or b, then nothing, m, min, minor, maj or major (Am, C#m, F#, Bb, Cmin,
   Gmaj), or a lone letter before a word min/minor/maj/major ("C minor") or
-  after "Key" (Key_G). Chords (Em7) and notes with octaves (C5) are not keys.
+  after "Key" or "Key of" (Key_G, Key_of_D), accidentals spelled out too
+  (F_sharp_minor, Bflat); a lone capital right after a bare tempo (Loop_110_F).
+  Chords (Em7), notes with octaves (C5) and words (I_Am_Legend) are not keys.
 
 Questions:
   Before changing a read-only file, or a file that already has an acid chunk,
@@ -107,13 +132,17 @@ Questions:
   A read-only file keeps its permissions after it is tagged.
 
 Other options:
-  --dry-run          write nothing; print for each file what tagging would
-                     write (kind, root note, beats, tempo) or why it would
-                     leave it alone; no questions are asked. Exit status 1
-                     when a file would be left alone
+  --dry-run          write nothing; print for each file what the same run
+                     would write (kind, root note, beats, tempo), or why it
+                     would leave it alone, in the run's own words: the run's
+                     plan without the change; for what the audio gave, how
+                     sure it was and the runner-up. A read-only or tagged
+                     file "would ask first" on a terminal, is "left as it
+                     is" with --no-to-all, and "would be skipped" with no
+                     one to ask. Asks nothing; the exit status is the run's
   --show             write nothing; print each file's acid chunk (kind, root
                      note, beats, meter, tempo) or that it has none
-  --format FORMAT    with --show: "text" (the default, the sentences above),
+  --format FORMAT    with --show or --dry-run: "text" (the default, the sentences above),
                      "json" (one object a line) or "csv" (a header row, then
                      a row a file; RFC 4180). Their fields, null or empty when
                      unknown: path, path_escaped, acid (an acid chunk of any
@@ -121,13 +150,23 @@ Other options:
                      it is set), midi_base, beats, meter, tempo (exactly as
                      stored), channels, rate, bits, frames, duration (seconds),
                      accepted (tagging would change the file; read-only and
-                     tagged files are asked about, not refused) and reason
-                     (why not). With several acid chunks, the first one's.
+                     tagged files are asked about, not refused; a file this
+                     user may not write is refused) and reason (why not, in
+                     the words that follow "did not change the file ...:"
+                     in tagging's message). With several acid chunks, the first one's.
                      A path that holds anything escaped on a terminal (see
-                     below) comes in that escaped form, with path_escaped true
+                     below) comes in that escaped form, with path_escaped true.
+                     With --dry-run the acid fields are those it would write,
+                     accepted and reason say whether and why not, and five
+                     more tell where beats and root note came from:
+                     beats_source and root_source ("given", "tempo", "name",
+                     "audio"), beats_confidence, beats_runner_up and
+                     root_confidence (0 to 1; null unless from the audio)
   --remove           take the acid chunks out: one that ends the file is cut
-                     off and the RIFF size lowered (the exact inverse of an
-                     append), one elsewhere is renamed JUNK in place. Only
+                     off and the RIFF size lowered, one elsewhere is renamed
+                     JUNK in place. A zero pad byte a tag added behind an
+                     odd last chunk stays (the form is whole either way);
+                     --undo of the tagging run is the exact inverse. Only
                      the read-only question is asked.
   --jobs N           work on N files at once (1 to 256; the default is 32 per
                      processor, 32 to 64) when no question can be asked: with
@@ -141,17 +180,23 @@ Other options:
   --help             this text
 
 Journal and undo:
-  Before a file is changed, the change is written to a journal, one file per
-  run, in $XDG_STATE_HOME/velorizer/runs (~/.local/state/velorizer/runs); the
-  desktop program's runs are journaled there too. The last 100 runs are kept.
-  A journal that can't be written stops the run before any file is touched.
+  Before a file is changed, the change is on the disk in a journal, one file
+  per run, in $XDG_STATE_HOME/velorizer/runs (~/.local/state/velorizer/runs);
+  the desktop program's runs are journaled there too. The last 100 runs that
+  changed a file are kept; a run that changed nothing leaves none. A journal
+  that can't be written stops the run before the file it could not record.
   --runs             list the journaled runs: when, which program, how many
-                     files changed, with what settings
-  --undo [RUN]       put every file of the last run not yet undone (or of
-                     RUN, as --runs names it) back as it was, byte for byte.
-                     A file changed since the run is left alone, with a
-                     message that says what differs. Undoing again is safe:
-                     it finishes an undo that was stopped.
+                     files changed, with what settings; a run still going
+                     is shown as running
+  --undo [RUN]       put every file the last run changed (or RUN, as --runs
+                     names it) back as it was, byte for byte and with its
+                     modification time. A run still going is refused. A
+                     file changed since the run where the run wrote is left
+                     alone, with a message that says what differs; one
+                     changed elsewhere only is put back where the run wrote,
+                     and the message says so. A record that fails its
+                     checksum is named and its file left alone. Undoing
+                     again is safe: it finishes an undo that was stopped.
   --no-journal       tag or remove without a journal (for both programs:
                      VELORIZER_JOURNAL=off)
 
@@ -165,17 +210,23 @@ Files that can't be tagged safely (not a WAVE file, bytes beyond the RIFF form,
 a file cut short, a full disk, a file replaced while it was being tagged) are
 left byte for byte as they were, with a message on standard error. A file whose
 tagging was interrupted (the acid chunk written, the RIFF size not yet) is
-completed by the next run. The run ends with "Operation completed." or
-"Operation cancelled.". File names are shown with control characters and
-invalid UTF-8 escaped (\n, \x1b, \xff; a backslash as \\).
+completed by the next run. A write the disk refuses is told on its file's
+line, after "error!". The run ends with "Operation completed." or "Operation
+cancelled." (or says that the journal stopped it). Standard output that
+can't be written (a full disk, a closed pipe) stops any run with a message
+and exit status 1. File names are shown with control characters and invalid
+UTF-8 escaped (\n, \x1b, \xff; a backslash as \\).
 
 Exit status: 0 every file tagged, or declined at the terminal or by
 --no-to-all; 1 a file or folder failed or was skipped, the journal could
 not be kept, or a file could not be undone; 2 usage error; 3 cancelled.
-)";
+)");
+    FlushOut();
 }
+// clang-format on
 
 struct Options {
+    bool help = false;
     std::optional<PanelChoice::Kind> kind;
     int32_t beats = 4;
     PerFileRules rules;
@@ -251,8 +302,8 @@ Options ParseArguments(int argc, char** argv) {
         } else if (a == "--") {
             endOfOptions = true;
         } else if (a == "--help" || a == "-h") {
-            PrintHelp();
-            std::exit(kExitOk);
+            o.help = true;
+            return o;
         } else if (a == "--one-shot") {
             kind(PanelChoice::OneShot);
         } else if (a == "--loop") {
@@ -262,11 +313,14 @@ Options ParseArguments(int argc, char** argv) {
                 UsageError("--loop takes a number of beats from 1 to 10000, not '" + v + "'");
         } else if (a == "--loop-at") {
             kind(PanelChoice::Loop);
-            const std::string v = value("a tempo or 'name'");
+            const std::string v = value("a tempo, 'name', 'detect' or 'auto'");
             double bpm = 0;
-            if (v == "name") o.rules.loopAtName = true;
-            else if (ParseNumber(v, bpm) && bpm >= 1 && bpm <= 1000) o.rules.loopAtBpm = bpm;
-            else UsageError("--loop-at takes a tempo from 1 to 1000 bpm or 'name', not '" + v + "'");
+            o.rules.loopAtName = v == "name" || v == "auto";
+            o.rules.loopAtAudio = v == "detect" || v == "auto";
+            if (o.rules.loopAtName || o.rules.loopAtAudio) continue;
+            if (!ParseNumber(v, bpm) || bpm < 1 || bpm > 1000)
+                UsageError("--loop-at takes a tempo from 1 to 1000 bpm, 'name', 'detect' or 'auto', not '" + v + "'");
+            o.rules.loopAtBpm = bpm;
         } else if (a == "--disk-based") {
             kind(PanelChoice::DiskBased);
         } else if (a == "--tempo") {
@@ -276,10 +330,12 @@ Options ParseArguments(int argc, char** argv) {
             o.tempoMilli = milli;
         } else if (a == "--root") {
             const std::string v = value("a note");
-            o.rules.rootFromName = v == "name";
-            o.rootIndex = o.rules.rootFromName ? 0 : RootIndex(v);
+            o.rules.rootFromName = v == "name" || v == "auto";
+            o.rules.rootFromAudio = v == "detect" || v == "auto";
+            o.rootIndex = o.rules.rootFromName || o.rules.rootFromAudio ? 0 : RootIndex(v);
             if (o.rootIndex < 0)
-                UsageError("--root takes C, C#, D, D#, E, F, F#, G, G#, A, A#, B or none, not '" + v + "'");
+                UsageError("--root takes C, C#, D, D#, E, F, F#, G, G#, A, A#, B, none, name, detect or auto, not '" +
+                           v + "'");
         } else if (a == "--yes-to-all" || a == "--no-to-all") {
             if (answersGiven) UsageError("choose one of --yes-to-all and --no-to-all");
             answersGiven = true;
@@ -300,7 +356,11 @@ Options ParseArguments(int argc, char** argv) {
             o.runs = true;
         } else if (a == "--undo") {
             o.undo = true;
-            if (i + 1 < argc && argv[i + 1][0] != '-') o.undoRun = argv[++i];
+            if (i + 1 < argc && argv[i + 1][0] != '-') {
+                o.undoRun = argv[++i];
+                // An empty RUN is no "the last run": a script's empty variable must not undo that.
+                if (o.undoRun.empty()) UsageError("--undo takes a run as --runs names it, not ''");
+            }
         } else if (a == "--no-journal") {
             o.journal = false;
         } else if (a == "--jobs") {
@@ -314,7 +374,7 @@ Options ParseArguments(int argc, char** argv) {
             UsageError("unknown option " + a);
         }
     }
-    const bool properties = kindGiven || o.tempoMilli || o.rootIndex || o.rules.rootFromName;
+    const bool properties = kindGiven || o.tempoMilli || o.rootIndex || o.rules.rootFromName || o.rules.rootFromAudio;
     if (o.runs + o.undo + o.show + o.remove > 1) UsageError("choose one of --show, --remove, --runs and --undo");
     if ((o.runs || o.undo) && (!o.paths.empty() || properties || !o.journal || o.dryRun || formatGiven))
         UsageError(std::string(o.runs ? "--runs" : "--undo") + " takes no PATH and no loop properties");
@@ -326,26 +386,29 @@ Options ParseArguments(int argc, char** argv) {
     if (o.paths.empty()) UsageError("no PATH given");
     if (o.show && (kindGiven || o.tempoMilli || answersGiven || o.dryRun))
         UsageError("--show writes nothing: it takes no kind of sample and no answers");
-    if (formatGiven && !o.show) UsageError("--format goes with --show");
+    if (formatGiven && !o.show && !o.dryRun) UsageError("--format goes with --show and --dry-run");
     if (!o.show && !o.remove && !kindGiven)
         UsageError("choose the kind of sample: --one-shot, --loop BEATS or --disk-based");
     if (o.tempoMilli && o.kind != PanelChoice::DiskBased) UsageError("--tempo goes with --disk-based");
     return o;
 }
 
-// The files named on the command line, folders walked, each path once, in order.
+// The files named on the command line, folders walked, in order; each file
+// once, under the first name that reaches it (a folder and a path into it, two
+// names of one folder, two hard links).
 std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool& failed) {
     std::vector<std::string> files;
-    std::set<std::string> seen;
-    auto add = [&](const std::string& p) {
-        if (seen.insert(p).second) files.push_back(p);
+    std::set<std::pair<uint64_t, uint64_t>> seen;
+    std::set<std::string> unknown;  // paths whose identity can't be had: once each
+    auto add = [&](const std::string& p, uint64_t device, uint64_t inode) {
+        if (seen.insert({device, inode}).second) files.push_back(p);
     };
     for (const auto& path : paths) {
-        struct stat st {};
+        struct stat st = {};
         const int found = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
         if (found == 0 && S_ISDIR(st.st_mode)) {
             EnumFolders walker;
-            walker.File = add;
+            walker.FileFound = add;
             walker.FolderError = [&](const std::string& folder, const std::string& reason) {
                 Say("velorize: can't read the folder '" + folder + "': " + reason);
                 failed = true;
@@ -355,7 +418,9 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
             Say("velorize: skipped '" + path + "': no such file or folder");
             failed = true;
         } else if (EndsWithWav(path)) {
-            add(path);  // tagging tells what is wrong with it, if anything
+            // Tagging tells what is wrong with it, if anything.
+            if (found == 0) add(path, st.st_dev, st.st_ino);
+            else if (unknown.insert(path).second) files.push_back(path);
         } else {
             Say("velorize: skipped '" + path + "': not a folder or a .wav file");
             failed = true;
@@ -375,6 +440,27 @@ public:
     void MsgBox(const std::string& prompt, int /*style*/, const std::string& title) override {
         ClearProgress();
         Say((title.empty() ? std::string() : title + ": ") + prompt);
+    }
+
+    // Each sentence on one line; a refused write's "error!" on the line of
+    // the file it is about, so that files done at once can't part them.
+    void ShowOutcome(const Outcome& outcome) override {
+        if (!outcome.note.empty() || outcome.why.reason == Reason::Rule) ClearProgress();
+        if (!outcome.note.empty()) Say("velorize: '" + outcome.path + "': " + outcome.note);
+        if (outcome.why.reason == Reason::Rule) {
+            Say("velorize: skipped '" + outcome.path + "': " + outcome.why.text);
+            return;
+        }
+        std::string pending;
+        for (const Message& m : OutcomeMessages(outcome)) {
+            if (m.prompt == "error!" && m.title.empty()) {
+                pending = m.prompt + " ";
+                continue;
+            }
+            ClearProgress();
+            Say(pending.empty() ? m.title + ": " + m.prompt : pending + m.prompt);
+            pending.clear();
+        }
     }
 
     int32_t AskToChange(ChangeQuestion question, const std::string& path, const std::string& title,
@@ -454,6 +540,7 @@ private:
 };
 
 int Show(const std::vector<std::string>& files, unsigned jobs) {
+    // The files as tagging takes them; each one once.
     int status = kExitOk;
     InOrder<Printed>(
         files.size(), jobs,
@@ -484,32 +571,37 @@ std::string SettingsText(const Options& o, const PanelChoice& choice) {
     std::string text = ChoiceText(choice);
     const size_t comma = text.find(", ");
     std::string kind = text.substr(0, comma), root = comma == std::string::npos ? "" : text.substr(comma);
-    if (o.rules.loopAtName) kind = "loop at the tempo in each name";
+    if (o.rules.loopAtName && o.rules.loopAtAudio) kind = "loop at the tempo in each name, else its audio's";
+    else if (o.rules.loopAtAudio) kind = "loop of the beats in each file's audio";
+    else if (o.rules.loopAtName) kind = "loop at the tempo in each name";
     else if (o.rules.loopAtBpm) kind = "loop at " + ShortestText(*o.rules.loopAtBpm) + " bpm";
     const bool rooted =
         choice.kind == PanelChoice::Loop || (choice.kind == PanelChoice::DiskBased && choice.tempoChecked);
-    if (o.rules.rootFromName && rooted) root = ", root note from each name";
+    if (o.rules.rootFromName && o.rules.rootFromAudio && rooted) root = ", root note from each name, else its audio";
+    else if (o.rules.rootFromAudio && rooted) root = ", root note from each file's audio";
+    else if (o.rules.rootFromName && rooted) root = ", root note from each name";
     return kind + root;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // Under a file size limit a write then fails with EFBIG, which the tagger
-    // rolls back and reports, instead of the signal killing us half-way.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const Options o = ParseArguments(argc, argv);
+int Main(const Options& o) {
+    if (o.help) {
+        PrintHelp();
+        return kExitOk;
+    }
     if (o.runs) {
-        std::string error;
-        if (PrintRuns(std::cout, error)) return kExitOk;
-        Say("velorize: can't read the journal of runs: " + error);
-        return kExitFailed;
+        std::string error, text;
+        if (!RunsText(text, error)) {
+            Say("velorize: can't read the journal of runs: " + error);
+            return kExitFailed;
+        }
+        Out(text);
+        return kExitOk;
     }
     if (o.undo) {
         TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
         const UndoResult r = UndoRun(JournalFolder(), o.undoRun, o.presetAnswer, ui, &ui);
         if (r.cancelled) return kExitCancelled;
-        return r.id.empty() || r.notUndone > 0 || r.damaged > 0 ? kExitFailed : kExitOk;
+        return r.id.empty() || r.notUndone > 0 || r.damaged > 0 || r.unmarked ? kExitFailed : kExitOk;
     }
     bool failed = false;
     const std::vector<std::string> files = CollectFiles(o.paths, failed);
@@ -526,7 +618,8 @@ int main(int argc, char** argv) {
     choice.tempoChecked = o.tempoMilli.has_value();
     choice.tempoMilli = o.tempoMilli.value_or(120000);
     if (o.dryRun) {
-        const int status = DryRun(files, choice, o.rules, jobs);
+        const Answers answers{o.presetAnswer, ::isatty(STDIN_FILENO) != 0};
+        const int status = DryRun(files, choice, o.rules, jobs, answers, o.format);
         return failed ? kExitFailed : status;
     }
     TerminalUi ui(o.presetAnswer, ::isatty(STDERR_FILENO) != 0);
@@ -545,7 +638,25 @@ int main(int argc, char** argv) {
     const bool mayAsk = o.presetAnswer == kAnswerNone && ::isatty(STDIN_FILENO);
     if (!mayAsk) run.Jobs(jobs);
     const BatchResult result = run.Run(&ui);
-    if (result.journalFailed) return kExitFailed;
+    if (result.journalFailed || result.journalUnfinished) return kExitFailed;
     if (result.cancelled) return kExitCancelled;
     return failed || result.failed > 0 || ui.skippedUnasked ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Under a file size limit a write then fails with EFBIG, which the tagger
+    // rolls back and reports, instead of the signal killing us half-way.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const Options o = ParseArguments(argc, argv);
+    try {
+        const int status = Main(o);
+        FlushOut();
+        return status;
+    } catch (const OutputFailed& e) {
+        // What a script reads would be incomplete: no run passes for whole.
+        Say("velorize: can't write to standard output: " + ErrnoText(e.err));
+        return kExitFailed;
+    }
 }
