@@ -22,6 +22,8 @@ namespace {
 // Descriptors a run leaves free for the journal and for whatever the user
 // interface opens while it runs.
 constexpr size_t kDescriptorsKept = 4;
+// Files a worker takes at once when their journal records are to share a sync.
+constexpr size_t kPlannedBatch = 16;
 
 // The user interface, one call at a time: workers take turns.
 class SerialUi : public VelorizeUi {
@@ -123,6 +125,21 @@ BatchResult BatchRun::Run(BatchObserver* observer) {
     return result;
 }
 
+ReadAhead::Planner BatchRun::PlannerFor(const clsAcidSettings& settings, const FileHooks& hooks) const {
+    if (!recorder_ || remove_) return {};
+    FileHooks planning = hooks;
+    planning.claim = nullptr;  // looking ahead takes no file
+    return [settings, planning](const std::string& path) { return PlanTag(path, settings, planning, false); };
+}
+
+unsigned BatchRun::PlanningThreads(size_t readers, const ReadAhead::Planner& planner) {
+    // Planning every file costs processor time that reading ahead alone, which
+    // skips files once the cache is warm, doesn't: two planners a core, enough
+    // to keep a cold disk busy without taking a warm run's processors.
+    return static_cast<unsigned>(std::min<size_t>(
+        {readers, ReadAhead::kThreads, planner ? 2 * std::max(1u, std::thread::hardware_concurrency()) : SIZE_MAX}));
+}
+
 void BatchRun::RunInOrder(BatchObserver& watch, BatchResult& result, int32_t preset, FileClaims& claims) {
     int32_t readOnlyAnswer = preset;
     int32_t retagAnswer = preset;
@@ -136,18 +153,8 @@ void BatchRun::RunInOrder(BatchObserver& watch, BatchResult& result, int32_t pre
     // together, with the first of them to be written.
     const size_t spare = SpareDescriptors();
     const size_t readers = spare > kDescriptorsKept + 1 ? spare - kDescriptorsKept - 1 : 0;
-    ReadAhead::Planner planner;
-    if (recorder_ && !remove_) {
-        FileHooks planning = hooks;
-        planning.claim = nullptr;  // looking ahead takes no file
-        planner = [settings, planning](const std::string& path) { return PlanTag(path, settings, planning, false); };
-    }
-    // Planning every file costs processor time that reading ahead alone, which
-    // skips files once the cache is warm, doesn't: two planners a core, enough
-    // to keep a cold disk busy without taking a warm run's processors.
-    const size_t threads = std::min<size_t>(
-        {readers, ReadAhead::kThreads, planner ? 2 * std::max(1u, std::thread::hardware_concurrency()) : SIZE_MAX});
-    ReadAhead ahead(files_, ReadAhead::kWindow, static_cast<unsigned>(threads), planner);
+    const ReadAhead::Planner planner = PlannerFor(settings, hooks);
+    ReadAhead ahead(files_, ReadAhead::kWindow, PlanningThreads(readers, planner), planner);
     std::map<size_t, FilePlan> planned;
     // A file's loop properties chosen ahead are not chosen again (choosing
     // may mean listening to the whole file).
@@ -200,6 +207,18 @@ void BatchRun::RunConcurrently(BatchObserver& watch, BatchResult& result, int32_
     bool stop = false;
     std::exception_ptr error;
 
+    // With a journal a worker takes a few files at once and plans them first,
+    // so that the records of all of them reach the disk with one sync, not a
+    // sync for each few files in hand. Not where each file's choice is its
+    // own: that may mean listening to the whole file, twice.
+    ReadAhead::Planner planner;
+    if (!perFile_) {
+        clsAcidSettings settings;
+        FillSettings(settings, choice_);
+        planner = PlannerFor(settings, hooks);
+    }
+    const size_t batch = planner ? kPlannedBatch : 1;
+
     const auto work = [&] {
         // Each worker its own settings (a loop's tempo is set per file) and
         // answers (which can only hold the preset here).
@@ -209,34 +228,50 @@ void BatchRun::RunConcurrently(BatchObserver& watch, BatchResult& result, int32_
         int32_t retagAnswer = preset;
         try {
             for (;;) {
-                size_t index = 0, number = 0;
+                size_t first = 0, end = 0;
                 {
                     std::lock_guard<std::mutex> lock(stateMutex);
                     if (stop || next == files_.size()) return;
-                    index = next++;
-                    number = ++result.visited;
+                    first = next;
+                    end = next = std::min(files_.size(), next + batch);
                 }
-                const std::string& path = files_[index];
-                {
-                    std::lock_guard<std::mutex> lock(talkMutex);
-                    watch.BeforeFile(number, path);
+                if (planner && end - first > 1) {
+                    std::vector<FileChange> upcoming;
+                    for (size_t i = first + 1; i < end; ++i) {
+                        FilePlan plan = planner(files_[i]);
+                        if (!plan.refusal.Refuses()) upcoming.push_back(std::move(plan.change));
+                    }
+                    if (!upcoming.empty()) recorder_->Upcoming(std::move(upcoming));
                 }
-                Outcome outcome = DoFile(path, settings, readOnlyAnswer, retagAnswer, ui, hooks);
-                if (recorder_) recorder_->Annotate(outcome);
-                if (recorder_) recorder_->Done(outcome);
-                const bool broken = recorder_ && recorder_->Broken();
-                const bool cancel = outcome.result == Result::Cancelled;
-                {
-                    std::lock_guard<std::mutex> lock(stateMutex);
-                    Count(result, outcome);
-                    result.journalFailed = result.journalFailed || broken;
-                    result.cancelled = result.cancelled || cancel;
-                    if (broken || cancel) stop = true;
-                }
-                ui.ShowOutcome(outcome);
-                {
-                    std::lock_guard<std::mutex> lock(talkMutex);
-                    watch.AfterFile(number, path, outcome);
+                for (size_t index = first; index < end; ++index) {
+                    size_t number = 0;
+                    {
+                        std::lock_guard<std::mutex> lock(stateMutex);
+                        if (stop) return;
+                        number = ++result.visited;
+                    }
+                    const std::string& path = files_[index];
+                    {
+                        std::lock_guard<std::mutex> lock(talkMutex);
+                        watch.BeforeFile(number, path);
+                    }
+                    Outcome outcome = DoFile(path, settings, readOnlyAnswer, retagAnswer, ui, hooks);
+                    if (recorder_) recorder_->Annotate(outcome);
+                    if (recorder_) recorder_->Done(outcome);
+                    const bool broken = recorder_ && recorder_->Broken();
+                    const bool cancel = outcome.result == Result::Cancelled;
+                    {
+                        std::lock_guard<std::mutex> lock(stateMutex);
+                        Count(result, outcome);
+                        result.journalFailed = result.journalFailed || broken;
+                        result.cancelled = result.cancelled || cancel;
+                        if (broken || cancel) stop = true;
+                    }
+                    ui.ShowOutcome(outcome);
+                    {
+                        std::lock_guard<std::mutex> lock(talkMutex);
+                        watch.AfterFile(number, path, outcome);
+                    }
                 }
             }
         } catch (...) {

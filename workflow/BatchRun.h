@@ -11,6 +11,7 @@
 #include "Inspect.h"
 #include "Outcome.h"
 #include "PanelChoice.h"
+#include "ReadAhead.h"
 #include "Velorize.h"
 #include "VelorizeUi.h"
 
@@ -140,6 +141,10 @@ private:
                    VelorizeUi& ui, const FileHooks& hooks) const;
     void RunInOrder(BatchObserver& watch, BatchResult& result, int32_t preset, FileClaims& claims);
     void RunConcurrently(BatchObserver& watch, BatchResult& result, int32_t preset, FileClaims& claims);
+    // What plans the next files, so that their journal records share a sync;
+    // none without a journal.
+    ReadAhead::Planner PlannerFor(const clsAcidSettings& settings, const FileHooks& hooks) const;
+    static unsigned PlanningThreads(size_t readers, const ReadAhead::Planner& planner);
 
     std::vector<std::string> files_;
     PanelChoice choice_;

@@ -149,6 +149,9 @@ TEST(Journal, ARunKilledAtARandomMomentIsUndoneToTheByte) {
         const Calls full = run(-1, 0);
         ASSERT_EQ(full.pwrite, 2 * files.size()) << jobs << ": an append writes a chunk, then the RIFF size";
         ASSERT_GE(full.write, 3u) << jobs << ": the head, the records, the end";
+        // Files planned ahead share their sync: a sync for every few files in
+        // hand would be dozens.
+        EXPECT_LE(full.sync, 16u) << jobs;
         ASSERT_EQ(Velorize({"--undo"}, dir).status, 0);
         std::mt19937 rng(20250314);
         for (int round = 0; round < 4; ++round) {
@@ -265,7 +268,9 @@ TEST(Journal, AJournalThatCantBeKeptStopsTheRunBeforeAnyFileIsTouched) {
     ASSERT_LT(stop, small.size()) << full.err;
     for (size_t i = 0; i < small.size(); ++i)
         EXPECT_EQ(ReadBytes(small[i]).size(), smallBefore.at(small[i]).size() + (i < stop ? 32 : 0)) << i;
-    EXPECT_EQ(Velorize({"--undo"}, dir).status, 0);
+    // How many records the first group holds depends on how far the planning
+    // got: the limit may stop the run at its first file.
+    EXPECT_EQ(Velorize({"--undo"}, dir).status, stop > 0 ? 0 : 1);
     EXPECT_EQ(Snapshot(small), smallBefore);
     std::filesystem::remove_all(state);
 
