@@ -97,10 +97,10 @@ Notes OnTonic(const std::vector<float>& x, double rate, int64_t loop) {
     std::vector<int> note(frames);
     std::vector<float> level(frames);
     for (size_t f = 0; f < frames; ++f) {
-        for (uint_t j = 0; j < kNoteWindow; ++j) {
-            const int64_t i = (static_cast<int64_t>(f) * kNoteHop + j) % loop;
+        // The window wraps round the loop's end: stepped, not a division a sample.
+        int64_t i = (static_cast<int64_t>(f) * kNoteHop) % loop;
+        for (uint_t j = 0; j < kNoteWindow; ++j, i = i + 1 < loop ? i + 1 : 0)
             in->data[j] = (i < size ? x[static_cast<size_t>(i)] : 0.0f) * hann[j];
-        }
         aubio_fft_do_complex(fft.get(), in.get(), spec.get());
         for (uint_t k = 1; k < kNoteWindow / 2; ++k) {
             const float re = spec->data[k], im = spec->data[kNoteWindow - k];
@@ -160,12 +160,10 @@ Onsets OnsetStrength(const std::vector<float>& x, double rate, int64_t loop) {
     std::vector<float> last(bins, 0.0f), mag(bins);
     // The first frame only primes `last`: it ends where the loop starts.
     for (int64_t f = -1; f < frames; ++f) {
-        const int64_t start = f * kHop + kHop - kWindow;
-        for (uint_t j = 0; j < kWindow; ++j) {
-            int64_t i = (start + j) % loop;
-            if (i < 0) i += loop;
+        int64_t i = (f * kHop + kHop - kWindow) % loop;
+        if (i < 0) i += loop;
+        for (uint_t j = 0; j < kWindow; ++j, i = i + 1 < loop ? i + 1 : 0)
             in->data[j] = (i < size ? x[static_cast<size_t>(i)] : 0.0f) * hann[j];
-        }
         aubio_fft_do_complex(fft.get(), in.get(), spec.get());
         // aubio's layout: the real parts of bins 0 to n/2, then the imaginary
         // parts from bin n/2 - 1 down to 1.
