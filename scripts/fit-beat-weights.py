@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Fits the weights of beat detection's score, and shows what they give.
 
-Usage: scripts/fit-beat-weights.py BENCH_DETECT --fit CORPUS... [--check CORPUS...] [--l2 X]
+Usage: scripts/fit-beat-weights.py BENCH_DETECT --fit CORPUS... [--check CORPUS...] [--l2 X] [--l2-bass X]
 
 A development tool. Each CORPUS is a folder made by
 tests/tools/make-detect-corpus.py or scripts/make-realkit-corpus.py (its
@@ -9,10 +9,12 @@ labels.csv names each loop's beats). BENCH_DETECT --terms prints every
 candidate count of every loop with its terms; the weights are those of a
 conditional logit (the belief in each candidate is the softmax of prior +
 weights · terms) that make the labelled counts most likely, with a little L2
-shrinkage. Prints the weights in kBeatWeights' order, then for the fitted and
-the checked corpora the share of loops written and the share right of those,
-at several confidence thresholds (a grid that finds onsets on fewer than 40 %
-of its beats is never written, as in the program).
+shrinkage. Two sets: kBeatWeights over every loop, the tonic terms (the last
+two) left out; kBassLineWeights over the loops whose notes hold steady
+(kSteadyNotes), every term in. Prints both in their order, then for the
+fitted and the checked corpora the share of loops written and the share right
+of those, at several confidence thresholds (a grid that finds onsets on fewer
+than 40 % of its beats is never written, as in the program).
 """
 import argparse, collections, csv, os, subprocess, sys
 
@@ -30,7 +32,7 @@ def load(bench, folder):
             continue
         rows.setdefault(f[0], []).append([float(v) for v in f[1:]])
     width = max(len(r) for r in rows.values())
-    # beats, bpm, coverage, prior, score, terms...
+    # beats, bpm, coverage, steady, prior, score, terms...
     a = np.zeros((len(rows), width, len(next(iter(rows.values()))[0])))
     valid = np.zeros((len(rows), width), bool)
     truth = np.full(len(rows), -1)
@@ -42,21 +44,32 @@ def load(bench, folder):
     return dict(name=folder, a=a, valid=valid, truth=truth)
 
 
+TONIC_TERMS = 2
+STEADY = 0.9  # kSteadyNotes
+
+
 def beliefs(d, w):
-    s = np.where(d["valid"], d["a"][:, :, 3] + d["a"][:, :, 5:] @ w, -1e9)
+    s = np.where(d["valid"], d["a"][:, :, 4] + d["a"][:, :, 6:] @ w, -1e9)
     p = np.exp(s - s.max(1, keepdims=True))
     return p / p.sum(1, keepdims=True)
 
 
-def fit(sets, l2, steps=4000, rate=0.3):
-    w = np.zeros(sets[0]["a"].shape[2] - 5)
+def steady(d):
+    return d["a"][:, 0, 3] >= STEADY
+
+
+def fit(sets, l2, used, steps=4000, rate=0.3):
+    """Weights for the loops of `sets` that used[0](d) picks; the terms from
+    used[1] on stay at zero."""
+    w = np.zeros(sets[0]["a"].shape[2] - 6)
     for _ in range(steps):
         grad, count = 2 * l2 * w, 0
         for d in sets:
-            ok = d["truth"] >= 0
-            p, x = beliefs(d, w)[ok], d["a"][ok][:, :, 5:]
+            ok = (d["truth"] >= 0) & used[0](d)
+            p, x = beliefs(d, w)[ok], d["a"][ok][:, :, 6:]
             grad -= (x[np.arange(ok.sum()), d["truth"][ok]] - np.einsum("nk,nkd->nd", p, x)).sum(0)
             count += ok.sum()
+        grad[used[1]:] = 0
         w -= rate * grad / count
     return w
 
@@ -67,13 +80,17 @@ def main():
     ap.add_argument("--fit", nargs="+", required=True)
     ap.add_argument("--check", nargs="*", default=[])
     ap.add_argument("--l2", type=float, default=0.3)
+    ap.add_argument("--l2-bass", type=float, default=0.1)
     a = ap.parse_args()
     a.bench = os.path.abspath(a.bench)
     fitted = [load(a.bench, f) for f in a.fit]
-    w = fit(fitted, a.l2)
+    terms = fitted[0]["a"].shape[2] - 6
+    w = fit(fitted, a.l2, (lambda d: np.ones(len(d["truth"]), bool), terms - TONIC_TERMS))
+    wb = fit(fitted, a.l2_bass, (steady, terms))
     print("weights: {" + ", ".join("%.3f" % v for v in w) + "}")
+    print("bass-line weights: {" + ", ".join("%.3f" % v for v in wb) + "}")
     for d in fitted + [load(a.bench, f) for f in a.check]:
-        p = beliefs(d, w)
+        p = np.where(steady(d)[:, None], beliefs(d, wb), beliefs(d, w))
         best, sure_of, coverage = p.argmax(1), p.max(1), d["a"][:, 0, 2]
         cells = []
         for threshold in (0.5, 0.6, 0.7, 0.8, 0.9):

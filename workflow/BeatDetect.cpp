@@ -41,9 +41,18 @@ enum Band { Low, Mid, High };
 // the snares' half, the half beats and the kicks' halves of the grid at
 // twice the tempo; the clarity of kicks, snares and hats alone; the snares'
 // half and the half beats of the grid at half the tempo; the clarity of the
-// grid at twice the tempo.
-constexpr double kBeatWeights[kBeatTerms] = {1.515,  -0.057, -0.868, -0.675, 1.060, 3.053,  -1.835, 0.121,
-                                             -0.019, -1.664, 2.319,  1.266,  1.551, -0.493, -0.445, 3.208};
+// grid at twice the tempo; the tonic at bar starts against halfway through
+// bars, and against every beat. The tonic terms are left out for drums,
+// whose "notes" are noise.
+constexpr double kBeatWeights[kBeatTerms] = {1.515,  -0.057, -0.868, -0.675, 1.060,  3.053,  -1.835, 0.121, -0.019,
+                                             -1.664, 2.319,  1.266,  1.551,  -0.493, -0.445, 3.208,  0,     0};
+// A loop whose notes hold steady from window to window this share of the
+// time is a bass line (or another pitched loop) without drums: its terms
+// weigh differently (there is no backbeat, and where its tonic falls
+// counts), by weights fitted on those loops alone.
+constexpr double kSteadyNotes = 0.9;
+constexpr double kBassLineWeights[kBeatTerms] = {1.179,  -1.039, 0.309, -0.805, 0.606, 2.536,  -1.857, -0.893, 0.127,
+                                                 -1.428, 2.045,  1.683, 0.578,  0.524, -0.041, 1.979,  1.330,  0.720};
 
 // Spectral flux of log-compressed magnitudes in each band, one value a hop,
 // over exactly one loop: the window before the first hop holds the loop's own
@@ -52,6 +61,84 @@ constexpr double kBeatWeights[kBeatTerms] = {1.515,  -0.057, -0.868, -0.675, 1.0
 struct Onsets {
     std::array<std::vector<float>, kBands> band;
 };
+
+// The notes of a bass line, in windows of kNoteWindow samples every
+// kNoteHop (finely enough resolved to tell its notes apart): each window's
+// note is the pitch whose first harmonics hold the most energy. For each
+// window, 1 when its note is the loop's tonic (the pitch class most heard),
+// else 0 (rests too): a bass line's notes at its bar starts are most often
+// its tonic.
+constexpr uint_t kNoteWindow = 2048, kNoteHop = 4 * kHop;
+constexpr int kLowestNote = 24, kNotes = 40, kHarmonics = 5;
+
+struct Notes {
+    std::vector<float> onTonic;
+    double steady = 0;  // the share of successive sounding windows that hold the same note
+};
+
+Notes OnTonic(const std::vector<float>& x, double rate, int64_t loop) {
+    aubio::Ptr<aubio_fft_t> fft(new_aubio_fft(kNoteWindow));
+    aubio::Ptr<fvec_t> in(new_fvec(kNoteWindow)), spec(new_fvec(kNoteWindow));
+    if (!fft || !in || !spec || loop < 1) return {};
+    std::vector<float> hann(kNoteWindow), mag(kNoteWindow / 2 + 1);
+    for (uint_t i = 0; i < kNoteWindow; ++i)
+        hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / static_cast<double>(kNoteWindow)));
+    // Each note's harmonics as bins (fractional), those below the top bin.
+    std::vector<std::vector<double>> bins(kNotes);
+    for (int m = 0; m < kNotes; ++m) {
+        const double f0 = 440 * std::exp2((kLowestNote + m - 69) / 12.0);
+        for (int h = 1; h <= kHarmonics; ++h) {
+            const double k = h * f0 * kNoteWindow / rate;
+            if (k < kNoteWindow / 2 - 1) bins[static_cast<size_t>(m)].push_back(k);
+        }
+    }
+    const auto size = static_cast<int64_t>(x.size());
+    const auto frames = static_cast<size_t>((loop + kNoteHop - 1) / kNoteHop);
+    std::vector<int> note(frames);
+    std::vector<float> level(frames);
+    for (size_t f = 0; f < frames; ++f) {
+        // The window wraps round the loop's end: stepped, not a division a sample.
+        int64_t i = (static_cast<int64_t>(f) * kNoteHop) % loop;
+        for (uint_t j = 0; j < kNoteWindow; ++j, i = i + 1 < loop ? i + 1 : 0)
+            in->data[j] = (i < size ? x[static_cast<size_t>(i)] : 0.0f) * hann[j];
+        aubio_fft_do_complex(fft.get(), in.get(), spec.get());
+        for (uint_t k = 1; k < kNoteWindow / 2; ++k) {
+            const float re = spec->data[k], im = spec->data[kNoteWindow - k];
+            mag[k] = std::sqrt(re * re + im * im);
+        }
+        double best = -1;
+        for (int m = 0; m < kNotes; ++m) {
+            double salience = 0, weight = 1;
+            for (const double k : bins[static_cast<size_t>(m)]) {
+                const auto k0 = static_cast<size_t>(k);
+                const double fraction = k - static_cast<double>(k0);
+                salience += weight * (mag[k0] * (1 - fraction) + mag[k0 + 1] * fraction);
+                weight *= 0.8;
+            }
+            if (salience > best) best = salience, note[f] = (kLowestNote + m) % 12;
+        }
+        level[f] = static_cast<float>(best);
+    }
+    // Windows far below the loudest notes are rests.
+    std::vector<float> sorted = level;
+    const auto top = sorted.begin() + static_cast<std::ptrdiff_t>(frames * 9 / 10);
+    std::nth_element(sorted.begin(), top, sorted.end());
+    const float voiced = 0.1f * *top;
+    std::array<double, 12> heard{};
+    for (size_t f = 0; f < frames; ++f)
+        if (level[f] > voiced) heard[static_cast<size_t>(note[f])] += level[f];
+    const auto tonic = static_cast<int>(std::max_element(heard.begin(), heard.end()) - heard.begin());
+    Notes n;
+    n.onTonic.assign(frames, 0.0f);
+    for (size_t f = 0; f < frames; ++f) n.onTonic[f] = level[f] > voiced && note[f] == tonic ? 1.0f : 0.0f;
+    // A bass line holds each note over several windows; drums' "notes" jump about.
+    int pairs = 0, same = 0;
+    for (size_t f = 0; f + 1 < frames; ++f) {
+        if (level[f] > voiced && level[f + 1] > voiced) ++pairs, same += note[f] == note[f + 1];
+    }
+    n.steady = pairs ? static_cast<double>(same) / pairs : 0;
+    return n;
+}
 
 Onsets OnsetStrength(const std::vector<float>& x, double rate, int64_t loop) {
     Onsets odf;
@@ -73,12 +160,10 @@ Onsets OnsetStrength(const std::vector<float>& x, double rate, int64_t loop) {
     std::vector<float> last(bins, 0.0f), mag(bins);
     // The first frame only primes `last`: it ends where the loop starts.
     for (int64_t f = -1; f < frames; ++f) {
-        const int64_t start = f * kHop + kHop - kWindow;
-        for (uint_t j = 0; j < kWindow; ++j) {
-            int64_t i = (start + j) % loop;
-            if (i < 0) i += loop;
+        int64_t i = (f * kHop + kHop - kWindow) % loop;
+        if (i < 0) i += loop;
+        for (uint_t j = 0; j < kWindow; ++j, i = i + 1 < loop ? i + 1 : 0)
             in->data[j] = (i < size ? x[static_cast<size_t>(i)] : 0.0f) * hann[j];
-        }
         aubio_fft_do_complex(fft.get(), in.get(), spec.get());
         // aubio's layout: the real parts of bins 0 to n/2, then the imaginary
         // parts from bin n/2 - 1 down to 1.
@@ -144,7 +229,25 @@ private:
 struct Circles {
     std::array<Circle, kBands> band;
     Circle all;
+    std::vector<float> tonic;  // Notes::onTonic, a value every kNoteHop
+    double steady = 0;         // Notes::steady
 };
+
+// The share of the points k·gap + at, k = 0, step, 2·step, ... below count,
+// whose note is the loop's tonic.
+double TonicAt(const Circles& c, double hops, double at, double gap, int32_t count, int32_t step) {
+    if (c.tonic.empty()) return 0;
+    const auto windows = static_cast<double>(c.tonic.size());
+    double sum = 0;
+    int32_t points = 0;
+    for (int32_t k = 0; k < count; k += step, ++points) {
+        double w = std::round(std::fmod(at + k * gap, hops) * kHop / kNoteHop);
+        if (w < 0) w += windows;
+        if (w >= windows) w -= windows;
+        sum += c.tonic[static_cast<size_t>(std::min(w, windows - 1))];
+    }
+    return points ? sum / points : 0;
+}
 
 // The fixed prior: tempos from 60 to 200 bpm, steeply less beyond; whole
 // bars of four beats, most of all 1, 2, 4, 8, 16 or 32 of them, over other
@@ -211,6 +314,15 @@ BeatTerms Terms(const Circles& c, double hops, int32_t beats, double seconds) {
     const double octaves = std::log2(t.bpm / 120);
     t.x[5] = octaves;
     t.x[6] = octaves * octaves;
+    // Bass lines land on their tonic at bar starts more than halfway
+    // through a bar: at twice the tempo, half the "bar starts" are the
+    // middles of bars; at half, the "middles" are bar starts too.
+    if (beats % 4 == 0) {
+        const double downbeat = phase > gap / 2 ? phase - gap : phase;
+        const double starts = TonicAt(c, hops, downbeat, gap, beats, 4);
+        t.x[16] = starts - TonicAt(c, hops, downbeat + 2 * gap, gap, beats, 4);
+        t.x[17] = starts - TonicAt(c, hops, downbeat, gap, beats, 1);
+    }
     // Each band's own clarity: kicks alone, snares alone, hats alone. A
     // band without a single onset tells nothing either way.
     for (size_t b = 0; b < kBands; ++b) {
@@ -249,6 +361,9 @@ std::string Prepare(const std::vector<float>& samples, double rate, double loopS
         for (size_t j = 0; j < all.size(); ++j) all[j] += odf.band[b][j];
     }
     c.all = Circle(all);
+    Notes notes = OnTonic(samples, rate, loop);
+    c.tonic = std::move(notes.onTonic);
+    c.steady = notes.steady;
     // The loop's length in hops: the circle's last hop is partly the loop's start.
     hops = static_cast<double>(loop) / kHop;
     return {};
@@ -264,6 +379,7 @@ std::vector<BeatTerms> ScoreAll(const Circles& c, double hops, double seconds, d
     const auto finest = std::min(2 * highest, static_cast<int32_t>(hops / 3));
     std::vector<BeatTerms> grids;
     for (int32_t n = lowest; n <= finest; ++n) grids.push_back(Terms(c, hops, n, seconds));
+    const double* weights = c.steady >= kSteadyNotes ? kBassLineWeights : kBeatWeights;
     std::vector<BeatTerms> scored;
     for (int32_t n = lowest; n <= highest; ++n) {
         BeatTerms t = grids[static_cast<size_t>(n - lowest)];
@@ -280,7 +396,7 @@ std::vector<BeatTerms> ScoreAll(const Circles& c, double hops, double seconds, d
             t.x[14] = half.x[3];
         }
         t.score = t.prior;
-        for (size_t i = 0; i < kBeatTerms; ++i) t.score += kBeatWeights[i] * t.x[i];
+        for (size_t i = 0; i < kBeatTerms; ++i) t.score += weights[i] * t.x[i];
         scored.push_back(t);
     }
     std::sort(scored.begin(), scored.end(), [](const BeatTerms& a, const BeatTerms& b) { return a.score > b.score; });
@@ -291,10 +407,11 @@ std::vector<BeatTerms> ScoreAll(const Circles& c, double hops, double seconds, d
 }  // namespace
 
 std::vector<BeatTerms> ScoreBeatCounts(const std::vector<float>& samples, double rate, double loopSamples,
-                                       double* coverage) {
+                                       double* coverage, double* steady) {
     Circles c;
     double hops = 0;
     if (!Prepare(samples, rate, loopSamples, c, hops).empty()) return {};
+    if (steady) *steady = c.steady;
     return ScoreAll(c, hops, loopSamples / rate, coverage);
 }
 

@@ -42,15 +42,18 @@ BeatEstimate DetectBeats(const std::vector<float>& samples, double rate, double 
 
 // The terms each candidate count is scored by, for fitting the score's
 // weights and seeing why a loop went wrong (bench_detect prints them).
-constexpr size_t kBeatTerms = 16;
+constexpr size_t kBeatTerms = 18;
 struct BeatTerms {
     int32_t beats = 0;
     double bpm = 0;
     double prior = 0;                    // the fixed part: bar lengths and the tempo window
-    std::array<double, kBeatTerms> x{};  // weighed by kBeatWeights
+    std::array<double, kBeatTerms> x{};  // weighed by kBeatWeights (a bass line's by kBassLineWeights)
     double score = 0;
 };
+// `coverage`: the share of the best grid's beats that carry an onset;
+// `steady`: the share of the time its notes hold from one window to the next
+// (a bass line's, near 1; drums', far less), which picks the weights.
 std::vector<BeatTerms> ScoreBeatCounts(const std::vector<float>& samples, double rate, double loopSamples,
-                                       double* coverage = nullptr);
+                                       double* coverage = nullptr, double* steady = nullptr);
 
 }  // namespace velorizer

@@ -43,10 +43,11 @@ int main(int argc, char** argv) {
         if (terms) {
             AnalysisAudio audio;
             if (!ReadAnalysisAudio(path, in.frames, audio, nullptr)) continue;
-            double coverage = 0;
-            for (const BeatTerms& t : ScoreBeatCounts(audio.samples, audio.sampleRate,
-                                                      static_cast<double>(in.frames) / audio.factor, &coverage)) {
-                std::printf("%s,%d,%.3f,%.4f,%.4f,%.4f", path.c_str(), t.beats, t.bpm, coverage, t.prior, t.score);
+            double coverage = 0, steady = 0;
+            const double loop = static_cast<double>(in.frames) / audio.factor;
+            for (const BeatTerms& t : ScoreBeatCounts(audio.samples, audio.sampleRate, loop, &coverage, &steady)) {
+                std::printf("%s,%d,%.3f,%.4f,%.4f,%.4f,%.4f", path.c_str(), t.beats, t.bpm, coverage, steady, t.prior,
+                            t.score);
                 for (const double x : t.x) std::printf(",%.5f", x);
                 std::printf("\n");
             }

@@ -80,6 +80,22 @@ TEST(DetectBeats, SettlesOnTheTempoTheBackbeatGivesNotItsHalfOrDouble) {
     EXPECT_EQ(DetectBeats(x, kRate, whole).beats, 16);
 }
 
+TEST(DetectBeats, HeldNotesMarkABassLineWithoutDrumsAndItIsCounted) {
+    // Four bars of held quarter notes at 86 bpm, the tonic (E) on each bar's first.
+    const std::vector<float> line = Line({40, 43, 45, 43, 40, 47, 45, 43, 40, 43, 40, 47, 40, 45, 43, 40}, 0.7, kRate);
+    const auto length = static_cast<double>(line.size());
+    double steady = 0;
+    ScoreBeatCounts(line, kRate, length, nullptr, &steady);
+    EXPECT_GT(steady, 0.9);
+    const BeatEstimate e = DetectBeats(line, kRate, length);
+    EXPECT_EQ(e.beats, 16);
+    EXPECT_TRUE(e.sure) << e.confidence;
+    // Drums' "notes" jump about from window to window.
+    const std::vector<float> drums = Drums(120, 8);
+    ScoreBeatCounts(drums, kRate, static_cast<double>(drums.size()), nullptr, &steady);
+    EXPECT_LT(steady, 0.9);
+}
+
 TEST(DetectBeats, NoOnsetsOrNoGridIsNoCount) {
     const std::vector<float> silence(static_cast<size_t>(2 * kRate), 0.0f);
     const BeatEstimate quiet = DetectBeats(silence, kRate, static_cast<double>(silence.size()));
