@@ -13,7 +13,7 @@ the start, open hats); bass lines are synthesized as in the test corpus and
 some are laid over the kit. Writes FOLDER/labels.csv as make-detect-corpus.py
 does, so tests/tools/detect-accuracy.py measures it.
 """
-import argparse, csv, importlib.util, os, re, subprocess, sys, xml.etree.ElementTree as ET
+import argparse, importlib.util, os, re, subprocess, sys, xml.etree.ElementTree as ET
 
 import numpy as np
 
@@ -143,12 +143,7 @@ def drum_loop(rng, kits, path, with_bass):
         root = corpus.NOTES[tonic]
         bass = bass_line(rng, tonic, beats, bpm, rate, loop)
         buf = buf / (np.max(np.abs(buf)) + 1e-9) + bass * rng.uniform(0.4, 1.0) / (np.max(np.abs(bass)) + 1e-9)
-    audio = corpus.finish(rng, buf, rate)
-    if channels == 1:
-        audio = audio[:, :1]
-    elif audio.shape[1] == 1:
-        audio = np.repeat(audio, 2, axis=1)
-    corpus.write_wave(path, audio, rate, coding)
+    corpus.save(rng, buf, path, rate, channels, coding)
     return dict(kind="drums", beats=beats, bpm=round(bpm, 2), root="")
 
 
@@ -182,22 +177,10 @@ def bass_line(rng, tonic, beats, bpm, rate, loop):
 
 
 def bass_loop(rng, path):
-    bars, bpm = corpus.bars_and_tempo(rng)
-    while bars * 4 * 60 / bpm > 35:
-        bars //= 2
-    bars = max(bars, 1)
-    beats = bars * 4
-    seconds = beats * 60 / bpm
-    channels = 1 if rng.random() < 0.6 else 2
-    rate, coding = corpus.choose_format(rng, seconds, channels)
+    bpm, beats, seconds, channels, rate, coding = corpus.bass_shape(rng)
     loop = int(round(seconds * rate))
     tonic = int(rng.integers(0, 12))
-    audio = corpus.finish(rng, bass_line(rng, tonic, beats, bpm, rate, loop), rate)
-    if channels == 1:
-        audio = audio[:, :1]
-    elif audio.shape[1] == 1:
-        audio = np.repeat(audio, 2, axis=1)
-    corpus.write_wave(path, audio, rate, coding)
+    corpus.save(rng, bass_line(rng, tonic, beats, bpm, rate, loop), path, rate, channels, coding)
     return dict(kind="bass", beats=beats, bpm=bpm, root=corpus.NOTES[tonic])
 
 
@@ -222,10 +205,7 @@ def main():
             path = os.path.join(a.folder, name)
             label = drum_loop(rng, kits, path, rng.random() < 0.2) if kind == "drums" else bass_loop(rng, path)
             rows.append(dict(file=name, **label))
-    with open(os.path.join(a.folder, "labels.csv"), "w", newline="") as f:
-        w = csv.DictWriter(f, fieldnames=["file", "kind", "beats", "bpm", "root"])
-        w.writeheader()
-        w.writerows(rows)
+    corpus.write_labels(a.folder, rows)
 
 
 if __name__ == "__main__":

@@ -243,6 +243,23 @@ def bars_and_tempo(rng):
     return max(bars, 1), bpm
 
 
+
+def save(rng, buf, path, rate, channels, coding):
+    """Finishes a loop (finish()), fits it to its channels and writes it."""
+    audio = finish(rng, buf, rate)
+    if channels == 1:
+        audio = audio[:, :1]
+    elif audio.shape[1] == 1:
+        audio = np.repeat(audio, 2, axis=1)
+    write_wave(path, audio, rate, coding)
+
+
+def write_labels(folder, rows):
+    with open(os.path.join(folder, "labels.csv"), "w", newline="") as f:
+        w = csv.DictWriter(f, fieldnames=["file", "kind", "beats", "bpm", "root"])
+        w.writeheader()
+        w.writerows(rows)
+
 def drum_loop(rng, path):
     bars, bpm = bars_and_tempo(rng)
     style = str(rng.choice(STYLES))
@@ -265,12 +282,7 @@ def drum_loop(rng, path):
         place(buf, kit.hit(inst), int(round(max(t, 0) * rate)), vel, loop)
     if rng.random() < 0.15:  # a break that stops: silence over its last beat
         buf[int(loop * (1 - 1 / beats)) :] *= 0.0
-    audio = finish(rng, buf, rate)
-    if channels == 1:
-        audio = audio[:, :1]
-    elif audio.shape[1] == 1:
-        audio = np.repeat(audio, 2, axis=1)
-    write_wave(path, audio, rate, coding)
+    save(rng, buf, path, rate, channels, coding)
     return dict(kind="drums", beats=beats, bpm=bpm, root="")
 
 
@@ -298,7 +310,9 @@ def synth_note(rng, voice, midi, seconds, rate):
     return x * env
 
 
-def bass_loop(rng, path):
+
+def bass_shape(rng):
+    """A bass line's tempo, beats (whole bars, at most 35 s), length and format."""
     bars, bpm = bars_and_tempo(rng)
     while bars * 4 * 60 / bpm > 35:
         bars //= 2
@@ -307,6 +321,10 @@ def bass_loop(rng, path):
     seconds = beats * 60 / bpm
     channels = 1 if rng.random() < 0.6 else 2
     rate, coding = choose_format(rng, seconds, channels)
+    return bpm, beats, seconds, channels, rate, coding
+
+def bass_loop(rng, path):
+    bpm, beats, seconds, channels, rate, coding = bass_shape(rng)
     loop = int(round(seconds * rate))
     tonic = int(rng.integers(0, 12))
     scale = MINOR if rng.random() < 0.6 else MAJOR
@@ -333,12 +351,7 @@ def bass_loop(rng, path):
         place(buf, x, int(round(step * six * rate)), rng.uniform(0.7, 1.0), loop)
         step += length
     buf = soft_lowpass(buf, rng.uniform(300, 3000), rate)
-    audio = finish(rng, buf, rate)
-    if channels == 1:
-        audio = audio[:, :1]
-    elif audio.shape[1] == 1:
-        audio = np.repeat(audio, 2, axis=1)
-    write_wave(path, audio, rate, coding)
+    save(rng, buf, path, rate, channels, coding)
     return dict(kind="bass", beats=beats, bpm=bpm, root=NOTES[tonic])
 
 
@@ -382,10 +395,7 @@ def main():
             name = os.path.join(kind, "%s%03d.wav" % (kind, i))
             label = make(rng, os.path.join(a.folder, name))
             rows.append(dict(file=name, **label))
-    with open(os.path.join(a.folder, "labels.csv"), "w", newline="") as f:
-        w = csv.DictWriter(f, fieldnames=["file", "kind", "beats", "bpm", "root"])
-        w.writeheader()
-        w.writerows(rows)
+    write_labels(a.folder, rows)
 
 
 if __name__ == "__main__":
