@@ -85,7 +85,8 @@ uint32_t Crc(std::string_view text) {
 // `modified` says whether the time of the last change comes among them.
 bool ParseChangeWords(const std::vector<std::string_view>& w, size_t first, bool modified, FileChange& c) {
     size_t i = first;
-    if (w.size() < first + (modified ? 6 : 5) || !DecodePath(w[i++], c.path) || !Number(w[i++], c.device) ||
+    // Path, device, inode, [modified,] the two lengths and the tail at least.
+    if (w.size() < first + (modified ? 7 : 6) || !DecodePath(w[i++], c.path) || !Number(w[i++], c.device) ||
         !Number(w[i++], c.inode))
         return false;
     if (modified && !Number(w[i++], c.modifiedNs)) return false;

@@ -49,14 +49,16 @@ TEST(JournalRecords, WhatIsWrittenIsReadBackAndAChangedDigitIsRefusedWithItsLine
     EXPECT_EQ(q.bad[0].why, "its checksum is wrong");
     EXPECT_EQ(q.bad[1].line, 7u);
 
-    // A journal of the first version, and text that is no journal.
+    // A journal of the first version (a line that ends before its tail is
+    // refused, not read past), and text that is no journal.
     journal::Parsed old;
     ASSERT_TRUE(
         journal::Parse("velorizer journal 1\nprogram velorun\nchange /a.wav 1 2 44 76 - 4:24000000:44000000\n"
-                       "undone 9\n",
+                       "change /b.wav 1 3 44 76\nundone 9\n",
                        old));
     EXPECT_EQ(old.version, 1);
     ASSERT_EQ(old.changes.size(), 1u);
+    EXPECT_EQ(old.bad.size(), 1u);
     EXPECT_EQ(old.changes[0].lengthAfter, 76);
     EXPECT_TRUE(old.undone);
     EXPECT_FALSE(journal::Parse("a journal?\n", old));
