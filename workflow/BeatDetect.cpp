@@ -78,8 +78,8 @@ struct Notes {
 
 Notes OnTonic(const std::vector<float>& x, double rate, int64_t loop) {
     aubio::Ptr<aubio_fft_t> fft(new_aubio_fft(kNoteWindow));
-    aubio::Ptr<fvec_t> in(new_fvec(kNoteWindow)), spec(new_fvec(kNoteWindow));
-    if (!fft || !in || !spec || loop < 1) return {};
+    aubio::Ptr<fvec_t> in(new_fvec(kNoteWindow)), spectrum(new_fvec(kNoteWindow));
+    if (!fft || !in || !spectrum || loop < 1) return {};
     std::vector<float> hann(kNoteWindow), mag(kNoteWindow / 2 + 1);
     for (uint_t i = 0; i < kNoteWindow; ++i)
         hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / static_cast<double>(kNoteWindow)));
@@ -101,9 +101,9 @@ Notes OnTonic(const std::vector<float>& x, double rate, int64_t loop) {
         int64_t i = (static_cast<int64_t>(f) * kNoteHop) % loop;
         for (uint_t j = 0; j < kNoteWindow; ++j, i = i + 1 < loop ? i + 1 : 0)
             in->data[j] = (i < size ? x[static_cast<size_t>(i)] : 0.0f) * hann[j];
-        aubio_fft_do_complex(fft.get(), in.get(), spec.get());
+        aubio_fft_do_complex(fft.get(), in.get(), spectrum.get());
         for (uint_t k = 1; k < kNoteWindow / 2; ++k) {
-            const float re = spec->data[k], im = spec->data[kNoteWindow - k];
+            const float re = spectrum->data[k], im = spectrum->data[kNoteWindow - k];
             mag[k] = std::sqrt(re * re + im * im);
         }
         double best = -1;
@@ -143,8 +143,8 @@ Notes OnTonic(const std::vector<float>& x, double rate, int64_t loop) {
 Onsets OnsetStrength(const std::vector<float>& x, double rate, int64_t loop) {
     Onsets odf;
     aubio::Ptr<aubio_fft_t> fft(new_aubio_fft(kWindow));
-    aubio::Ptr<fvec_t> in(new_fvec(kWindow)), spec(new_fvec(kWindow));
-    if (!fft || !in || !spec) return odf;
+    aubio::Ptr<fvec_t> in(new_fvec(kWindow)), spectrum(new_fvec(kWindow));
+    if (!fft || !in || !spectrum) return odf;
     // A Hann window; the band each bin belongs to.
     std::vector<float> hann(kWindow);
     for (uint_t i = 0; i < kWindow; ++i)
@@ -164,13 +164,13 @@ Onsets OnsetStrength(const std::vector<float>& x, double rate, int64_t loop) {
         if (i < 0) i += loop;
         for (uint_t j = 0; j < kWindow; ++j, i = i + 1 < loop ? i + 1 : 0)
             in->data[j] = (i < size ? x[static_cast<size_t>(i)] : 0.0f) * hann[j];
-        aubio_fft_do_complex(fft.get(), in.get(), spec.get());
+        aubio_fft_do_complex(fft.get(), in.get(), spectrum.get());
         // aubio's layout: the real parts of bins 0 to n/2, then the imaginary
         // parts from bin n/2 - 1 down to 1.
-        mag[0] = std::fabs(spec->data[0]);
-        mag[bins - 1] = std::fabs(spec->data[kWindow / 2]);
+        mag[0] = std::fabs(spectrum->data[0]);
+        mag[bins - 1] = std::fabs(spectrum->data[kWindow / 2]);
         for (uint_t k = 1; k + 1 < bins; ++k) {
-            const float re = spec->data[k], im = spec->data[kWindow - k];
+            const float re = spectrum->data[k], im = spectrum->data[kWindow - k];
             mag[k] = std::sqrt(re * re + im * im);
         }
         for (uint_t k = 0; k < bins; ++k) mag[k] = std::log1p(10.0f * mag[k]);
