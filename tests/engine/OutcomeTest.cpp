@@ -125,25 +125,3 @@ TEST(Outcome, EachWayAChangeEndsIsToldAsItsOwnOutcomeAndForeseenByThePlan) {
     EXPECT_EQ(RemoveAcidChunks(dir / "plain.wav", readOnly, ui).result, Result::Unchanged);
     EXPECT_EQ(ReadBytes(dir / "plain.wav"), plain);
 }
-
-TEST(Outcome, AFileThisUserMayNotWriteIsRefusedBeforeAnyQuestion) {
-    if (::getuid() != 0) GTEST_SKIP() << "needs root to hand a file to another user";
-    TempDir dir;
-    ::chmod(dir.path().c_str(), 0755);
-    const std::string mine = MakeSoxWave(dir, "root.wav", 8000, 1, 16);
-    const std::string readOnly = MakeSoxWave(dir, "readonly.wav", 8000, 1, 16);
-    ::chmod(readOnly.c_str(), 0444);
-    const std::string out = RunInChild(
-        [&](std::string& told) {
-            for (const auto& path : {mine, readOnly}) {
-                clsAcidSettings s;
-                RecordingUi ui;
-                int32_t a = 0, b = 0;
-                const Outcome o = VelorizeFile(path, s, a, b, ui);
-                told += ReasonText(PlanTag(path, s).refusal) + "|" + ReasonText(o.why) + "|" +
-                        std::to_string(ui.questions.size()) + "\n";
-            }
-        },
-        true);
-    EXPECT_EQ(out, "permission denied|permission denied|0\npermission denied|permission denied|0\n");
-}

@@ -407,17 +407,22 @@ TEST(Reliability, ABatchKilledAtRandomMomentsNeverDamagesAFile) {
 TEST(Reliability, ADryRunSaysWhatTheRunDoesForAUserWhoMayNotWrite) {
     if (::getuid() != 0) GTEST_SKIP() << "needs root to run as another user";
     TempDir dir;
-    const std::string path = Tone(dir, "roots.wav");
+    const std::string path = Tone(dir, "roots.wav"), readOnly = Tone(dir, "read-only.wav");
     ::chmod(dir.path().c_str(), 0755);  // owned by root, 0644: nobody may read it, not write it
-    const Bytes before = ReadBytes(path);
-    const CliResult dry = RunCli({"--loop", "4", "--dry-run", path}, RLIM_INFINITY, true);
-    const CliResult run = RunCli({"--loop", "4", path}, RLIM_INFINITY, true);
-    EXPECT_EQ(dry.err, path + ": would be left alone: permission denied\n");
-    EXPECT_EQ(run.err,
-              "Error: Velorizer did not change the file '" + path + "': permission denied.\nOperation completed.\n");
+    ::chmod(readOnly.c_str(), 0444);    // refused as it is, not asked about as read-only first
+    const Bytes before = ReadBytes(path), readOnlyBefore = ReadBytes(readOnly);
+    const CliResult dry = RunCli({"--loop", "4", "--jobs", "1", "--dry-run", path, readOnly}, RLIM_INFINITY, true);
+    const CliResult run = RunCli({"--loop", "4", "--jobs", "1", path, readOnly}, RLIM_INFINITY, true);
+    EXPECT_EQ(dry.err, path + ": would be left alone: permission denied\n" + readOnly +
+                           ": would be left alone: permission denied\n");
+    const auto denied = [](const std::string& f) {
+        return "Error: Velorizer did not change the file '" + f + "': permission denied.\n";
+    };
+    EXPECT_EQ(run.err, denied(path) + denied(readOnly) + "Operation completed.\n");
     EXPECT_EQ(dry.status, 1);
     EXPECT_EQ(run.status, dry.status);
     EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(ReadBytes(readOnly), readOnlyBefore);
 }
 
 TEST(Reliability, FilesTaggedAtOnceOnAFullDiskNameEachFailureOnItsOwnLine) {
