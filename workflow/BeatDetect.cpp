@@ -62,6 +62,54 @@ struct Onsets {
     std::array<std::vector<float>, kBands> band;
 };
 
+// Magnitude spectra of Hann-windowed stretches of a loop, each window read
+// round the loop's end as it sounds when the loop wraps (samples beyond
+// those given are silence).
+class LoopSpectra {
+public:
+    LoopSpectra(uint_t window, const std::vector<float>& x, int64_t loop)
+        : n_(window),
+          x_(x),
+          loop_(loop),
+          fft_(new_aubio_fft(window)),
+          in_(new_fvec(window)),
+          spectrum_(new_fvec(window)),
+          hann_(window),
+          mag_(window / 2 + 1) {
+        for (uint_t i = 0; i < n_; ++i)
+            hann_[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / static_cast<double>(n_)));
+    }
+    bool Ready() const { return fft_ && in_ && spectrum_ && loop_ >= 1; }
+    // The magnitudes of bins 0 to window/2 of the window that starts at
+    // `start` (any integer: taken round the loop).
+    const std::vector<float>& At(int64_t start) {
+        const auto size = static_cast<int64_t>(x_.size());
+        int64_t i = start % loop_;
+        if (i < 0) i += loop_;
+        // Stepped round the loop, not a division a sample.
+        for (uint_t j = 0; j < n_; ++j, i = i + 1 < loop_ ? i + 1 : 0)
+            in_->data[j] = (i < size ? x_[static_cast<size_t>(i)] : 0.0f) * hann_[j];
+        aubio_fft_do_complex(fft_.get(), in_.get(), spectrum_.get());
+        // aubio's layout: the real parts of bins 0 to n/2, then the imaginary
+        // parts from bin n/2 - 1 down to 1.
+        mag_[0] = std::fabs(spectrum_->data[0]);
+        mag_[n_ / 2] = std::fabs(spectrum_->data[n_ / 2]);
+        for (uint_t k = 1; k < n_ / 2; ++k) {
+            const float re = spectrum_->data[k], im = spectrum_->data[n_ - k];
+            mag_[k] = std::sqrt(re * re + im * im);
+        }
+        return mag_;
+    }
+
+private:
+    const uint_t n_;
+    const std::vector<float>& x_;
+    const int64_t loop_;
+    aubio::Ptr<aubio_fft_t> fft_;
+    aubio::Ptr<fvec_t> in_, spectrum_;
+    std::vector<float> hann_, mag_;
+};
+
 // The notes of a bass line, in windows of kNoteWindow samples every
 // kNoteHop (finely enough resolved to tell its notes apart): each window's
 // note is the pitch whose first harmonics hold the most energy. For each
@@ -77,12 +125,8 @@ struct Notes {
 };
 
 Notes OnTonic(const std::vector<float>& x, double rate, int64_t loop) {
-    aubio::Ptr<aubio_fft_t> fft(new_aubio_fft(kNoteWindow));
-    aubio::Ptr<fvec_t> in(new_fvec(kNoteWindow)), spectrum(new_fvec(kNoteWindow));
-    if (!fft || !in || !spectrum || loop < 1) return {};
-    std::vector<float> hann(kNoteWindow), mag(kNoteWindow / 2 + 1);
-    for (uint_t i = 0; i < kNoteWindow; ++i)
-        hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / static_cast<double>(kNoteWindow)));
+    LoopSpectra spectra(kNoteWindow, x, loop);
+    if (!spectra.Ready()) return {};
     // Each note's harmonics as bins (fractional), those below the top bin.
     std::vector<std::vector<double>> bins(kNotes);
     for (int m = 0; m < kNotes; ++m) {
@@ -92,20 +136,11 @@ Notes OnTonic(const std::vector<float>& x, double rate, int64_t loop) {
             if (k < kNoteWindow / 2 - 1) bins[static_cast<size_t>(m)].push_back(k);
         }
     }
-    const auto size = static_cast<int64_t>(x.size());
     const auto frames = static_cast<size_t>((loop + kNoteHop - 1) / kNoteHop);
     std::vector<int> note(frames);
     std::vector<float> level(frames);
     for (size_t f = 0; f < frames; ++f) {
-        // The window wraps round the loop's end: stepped, not a division a sample.
-        int64_t i = (static_cast<int64_t>(f) * kNoteHop) % loop;
-        for (uint_t j = 0; j < kNoteWindow; ++j, i = i + 1 < loop ? i + 1 : 0)
-            in->data[j] = (i < size ? x[static_cast<size_t>(i)] : 0.0f) * hann[j];
-        aubio_fft_do_complex(fft.get(), in.get(), spectrum.get());
-        for (uint_t k = 1; k < kNoteWindow / 2; ++k) {
-            const float re = spectrum->data[k], im = spectrum->data[kNoteWindow - k];
-            mag[k] = std::sqrt(re * re + im * im);
-        }
+        const std::vector<float>& mag = spectra.At(static_cast<int64_t>(f) * kNoteHop);
         double best = -1;
         for (int m = 0; m < kNotes; ++m) {
             double salience = 0, weight = 1;
@@ -142,37 +177,20 @@ Notes OnTonic(const std::vector<float>& x, double rate, int64_t loop) {
 
 Onsets OnsetStrength(const std::vector<float>& x, double rate, int64_t loop) {
     Onsets odf;
-    aubio::Ptr<aubio_fft_t> fft(new_aubio_fft(kWindow));
-    aubio::Ptr<fvec_t> in(new_fvec(kWindow)), spectrum(new_fvec(kWindow));
-    if (!fft || !in || !spectrum) return odf;
-    // A Hann window; the band each bin belongs to.
-    std::vector<float> hann(kWindow);
-    for (uint_t i = 0; i < kWindow; ++i)
-        hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / static_cast<double>(kWindow)));
+    LoopSpectra spectra(kWindow, x, loop);
+    if (!spectra.Ready()) return odf;
+    // The band each bin belongs to.
     constexpr uint_t bins = kWindow / 2 + 1;
     std::array<uint_t, kBands + 1> first{};
     for (size_t b = 0; b < kBands; ++b)
         first[b + 1] = std::min<uint_t>(bins, static_cast<uint_t>(std::ceil(kBandEdges[b] * kWindow / rate)));
 
-    const auto size = static_cast<int64_t>(x.size());
     const int64_t frames = (loop + kHop - 1) / kHop;
     for (auto& b : odf.band) b.assign(static_cast<size_t>(frames), 0.0f);
     std::vector<float> last(bins, 0.0f), mag(bins);
     // The first frame only primes `last`: it ends where the loop starts.
     for (int64_t f = -1; f < frames; ++f) {
-        int64_t i = (f * kHop + kHop - kWindow) % loop;
-        if (i < 0) i += loop;
-        for (uint_t j = 0; j < kWindow; ++j, i = i + 1 < loop ? i + 1 : 0)
-            in->data[j] = (i < size ? x[static_cast<size_t>(i)] : 0.0f) * hann[j];
-        aubio_fft_do_complex(fft.get(), in.get(), spectrum.get());
-        // aubio's layout: the real parts of bins 0 to n/2, then the imaginary
-        // parts from bin n/2 - 1 down to 1.
-        mag[0] = std::fabs(spectrum->data[0]);
-        mag[bins - 1] = std::fabs(spectrum->data[kWindow / 2]);
-        for (uint_t k = 1; k + 1 < bins; ++k) {
-            const float re = spectrum->data[k], im = spectrum->data[kWindow - k];
-            mag[k] = std::sqrt(re * re + im * im);
-        }
+        mag = spectra.At(f * kHop + kHop - kWindow);
         for (uint_t k = 0; k < bins; ++k) mag[k] = std::log1p(10.0f * mag[k]);
         if (f >= 0) {
             for (size_t b = 0; b < kBands; ++b) {
