@@ -14,7 +14,8 @@ two) left out; kBassLineWeights over the loops whose notes hold steady
 (kSteadyNotes), every term in. Prints both in their order, then for the
 fitted and the checked corpora the share of loops written and the share right
 of those, at several confidence thresholds (a grid that finds onsets on fewer
-than 40 % of its beats is never written, as in the program).
+than a quarter of its beats, or on fewer than two, is never written, as in
+the program).
 """
 import argparse, collections, csv, os, subprocess, sys
 
@@ -91,10 +92,10 @@ def main():
     print("bass-line weights: {" + ", ".join("%.3f" % v for v in wb) + "}")
     for d in fitted + [load(a.bench, f) for f in a.check]:
         p = np.where(steady(d)[:, None], beliefs(d, wb), beliefs(d, w))
-        best, sure_of, coverage = p.argmax(1), p.max(1), d["a"][:, 0, 2]
+        best, sure_of, coverage, beats = p.argmax(1), p.max(1), d["a"][:, 0, 2], d["a"][:, 0, 0]
         cells = []
         for threshold in (0.5, 0.6, 0.7, 0.8, 0.9):
-            written = (sure_of >= threshold) & (coverage >= 0.4)
+            written = (sure_of >= threshold) & (coverage >= 0.25) & (coverage * beats + 0.5 >= 2)
             right = written & (best == d["truth"])
             cells.append("%.2f: %.0f %% written, %.1f %% right" %
                          (threshold, 100 * written.mean(), 100 * right.sum() / max(1, written.sum())))

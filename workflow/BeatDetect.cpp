@@ -18,8 +18,11 @@ constexpr uint_t kWindow = 512, kHop = 128;
 constexpr double kLowestBpm = 40, kHighestBpm = 250;
 // Longer files are no loops a grid of beats could be found in at this cost.
 constexpr double kLongestLoopSeconds = 300;
-// Of the best grid's beats, this share at least must carry an onset.
-constexpr double kLeastCoverage = 0.4;
+// Of the best grid's beats, this share at least must carry an onset, and two
+// beats at least. A bass line of held notes sounds a new one every bar or
+// two beats: a quarter of the beats is all it gives.
+constexpr double kLeastCoverage = 0.25;
+constexpr double kLeastBeatsHit = 2;
 
 // Bands the onsets are measured in apart, each then weighed by its own mean:
 // a kick's few low bins and a snare's many high ones count alike, whatever
@@ -457,8 +460,9 @@ BeatEstimate DetectBeats(const std::vector<float>& samples, double rate, double 
         e.runnerUpConfidence = e.candidates[1].confidence;
     }
     // A held note or a lone hit fits every grid alike: the best one must find
-    // an onset on most of its beats to be believed.
-    e.sure = e.confidence >= kBeatsSureConfidence && coverage >= kLeastCoverage;
+    // onsets on enough of its beats to be believed.
+    e.sure = e.confidence >= kBeatsSureConfidence && coverage >= kLeastCoverage &&
+             coverage * e.beats + 0.5 >= kLeastBeatsHit;
     return e;
 }
 
