@@ -47,15 +47,15 @@ enum Band { Low, Mid, High };
 // grid at twice the tempo; the tonic at bar starts against halfway through
 // bars, and against every beat. The tonic terms are left out for drums,
 // whose "notes" are noise.
-constexpr double kBeatWeights[kBeatTerms] = {1.515,  -0.057, -0.868, -0.675, 1.060,  3.053,  -1.835, 0.121, -0.019,
-                                             -1.664, 2.319,  1.266,  1.551,  -0.493, -0.445, 3.208,  0,     0};
+constexpr double kBeatWeights[kBeatTerms] = {1.822,  0.763, -1.325, 0.782, 1.587,  3.586,  -1.843, 0.782, 0.261,
+                                             -0.708, 2.786, 1.599,  2.016, -1.257, -0.282, 2.328,  0,     0};
 // A loop whose notes hold steady from window to window this share of the
 // time is a bass line (or another pitched loop) without drums: its terms
 // weigh differently (there is no backbeat, and where its tonic falls
 // counts), by weights fitted on those loops alone.
 constexpr double kSteadyNotes = 0.9;
-constexpr double kBassLineWeights[kBeatTerms] = {1.179,  -1.039, 0.309, -0.805, 0.606, 2.536,  -1.857, -0.893, 0.127,
-                                                 -1.428, 2.045,  1.683, 0.578,  0.524, -0.041, 1.979,  1.330,  0.720};
+constexpr double kBassLineWeights[kBeatTerms] = {1.453,  0.278, 0.231, -0.144, -0.062, 2.836,  -2.530, -1.070, 0.589,
+                                                 -1.309, 3.618, 1.756, -0.827, 0.221,  -0.050, 2.498,  1.253,  1.056};
 
 // Spectral flux of log-compressed magnitudes in each band, one value a hop,
 // over exactly one loop: the window before the first hop holds the loop's own
@@ -339,7 +339,11 @@ BeatTerms Terms(const Circles& c, double hops, int32_t beats, double seconds) {
     // through a bar: at twice the tempo, half the "bar starts" are the
     // middles of bars; at half, the "middles" are bar starts too.
     if (beats % 4 == 0) {
-        const double downbeat = phase > gap / 2 ? phase - gap : phase;
+        // A loop starts on a bar's first beat. The grid's phase may sit on its
+        // half beats (a line in even eighths fits either alike), so the bar
+        // starts are taken at the beat or half beat nearest the loop's start.
+        double downbeat = std::fmod(phase, gap / 2);
+        if (downbeat > gap / 4) downbeat -= gap / 2;
         const double starts = TonicAt(c, hops, downbeat, gap, beats, 4);
         t.x[16] = starts - TonicAt(c, hops, downbeat + 2 * gap, gap, beats, 4);
         t.x[17] = starts - TonicAt(c, hops, downbeat, gap, beats, 1);
