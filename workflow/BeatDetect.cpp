@@ -44,18 +44,22 @@ enum Band { Low, Mid, High };
 // the snares' half, the half beats and the kicks' halves of the grid at
 // twice the tempo; the clarity of kicks, snares and hats alone; the snares'
 // half and the half beats of the grid at half the tempo; the clarity of the
-// grid at twice the tempo; the tonic at bar starts against halfway through
-// bars, and against every beat. The tonic terms are left out for drums,
-// whose "notes" are noise.
-constexpr double kBeatWeights[kBeatTerms] = {1.822,  0.763, -1.325, 0.782, 1.587,  3.586,  -1.843, 0.782, 0.261,
-                                             -0.708, 2.786, 1.599,  2.016, -1.257, -0.282, 2.328,  0,     0};
+// grid at twice the tempo; the snares' share on the second and fourth beats
+// of the grid's bars, and on the third; the kicks' share on the first; the
+// snares' share on the second and fourth at twice the tempo; the tonic at bar
+// starts against halfway through bars, and against every beat. The tonic
+// terms are left out for drums, whose "notes" are noise.
+constexpr double kBeatWeights[kBeatTerms] = {1.732, 0.894,  -0.727, 1.026,  1.315, 3.253,  -1.562, 0.203,
+                                             0.162, -0.660, 1.879,  1.784,  1.883, -0.918, -0.141, 2.298,
+                                             2.639, -0.818, 1.521,  -2.957, 0,     0};
 // A loop whose notes hold steady from window to window this share of the
 // time is a bass line (or another pitched loop) without drums: its terms
 // weigh differently (there is no backbeat, and where its tonic falls
 // counts), by weights fitted on those loops alone.
 constexpr double kSteadyNotes = 0.9;
-constexpr double kBassLineWeights[kBeatTerms] = {1.453,  0.278, 0.231, -0.144, -0.062, 2.836,  -2.530, -1.070, 0.589,
-                                                 -1.309, 3.618, 1.756, -0.827, 0.221,  -0.050, 2.498,  1.253,  1.056};
+constexpr double kBassLineWeights[kBeatTerms] = {1.387, 0.185,  0.367, -0.068, -0.046, 2.576, -2.554, -1.084,
+                                                 0.567, -1.477, 3.496, 1.484,  -0.580, 0.229, -0.066, 2.337,
+                                                 1.325, 1.060,  0.592, -1.451, 1.237,  1.067};
 
 // Spectral flux of log-compressed magnitudes in each band, one value a hop,
 // over exactly one loop: the window before the first hop holds the loop's own
@@ -335,18 +339,32 @@ BeatTerms Terms(const Circles& c, double hops, int32_t beats, double seconds) {
     const double octaves = std::log2(t.bpm / 120);
     t.x[5] = octaves;
     t.x[6] = octaves * octaves;
-    // Bass lines land on their tonic at bar starts more than halfway
-    // through a bar: at twice the tempo, half the "bar starts" are the
-    // middles of bars; at half, the "middles" are bar starts too.
     if (beats % 4 == 0) {
-        // A loop starts on a bar's first beat. The grid's phase may sit on its
-        // half beats (a line in even eighths fits either alike), so the bar
-        // starts are taken at the beat or half beat nearest the loop's start.
+        // Loops start on a bar's first beat: the grid's point nearest the
+        // start is one. Where a bar's snares fall tells a grid from its
+        // double: on its second and fourth beats (a backbeat), or on its
+        // third alone (the grid twice too fine, or a loop in half time); and
+        // how many of its kicks fall on its first.
+        std::array<double, 4> low{}, mid{};
+        const double one = phase > gap / 2 ? phase - gap : phase;
+        for (int32_t k = 0; k < beats; ++k) {
+            low[static_cast<size_t>(k % 4)] += c.band[Low].At(one + k * gap);
+            mid[static_cast<size_t>(k % 4)] += c.band[Mid].At(one + k * gap);
+        }
+        const double kicks = low[0] + low[1] + low[2] + low[3], snares = mid[0] + mid[1] + mid[2] + mid[3];
+        if (snares > 0) t.x[16] = (mid[1] + mid[3]) / snares, t.x[17] = mid[2] / snares;
+        if (kicks > 0) t.x[18] = low[0] / kicks;
+        // Bass lines land on their tonic at bar starts more than halfway
+        // through a bar: at twice the tempo, half the "bar starts" are the
+        // middles of bars; at half, the "middles" are bar starts too. The
+        // grid's phase may sit on its half beats (a line in even eighths
+        // fits either alike), so the bar starts are taken at the beat or
+        // half beat nearest the loop's start.
         double downbeat = std::fmod(phase, gap / 2);
         if (downbeat > gap / 4) downbeat -= gap / 2;
         const double starts = TonicAt(c, hops, downbeat, gap, beats, 4);
-        t.x[16] = starts - TonicAt(c, hops, downbeat + 2 * gap, gap, beats, 4);
-        t.x[17] = starts - TonicAt(c, hops, downbeat, gap, beats, 1);
+        t.x[20] = starts - TonicAt(c, hops, downbeat + 2 * gap, gap, beats, 4);
+        t.x[21] = starts - TonicAt(c, hops, downbeat, gap, beats, 1);
     }
     // Each band's own clarity: kicks alone, snares alone, hats alone. A
     // band without a single onset tells nothing either way.
@@ -414,6 +432,7 @@ std::vector<BeatTerms> ScoreAll(const Circles& c, double hops, double seconds, d
             t.x[8] = twice.x[3];
             t.x[9] = twice.x[1];
             t.x[15] = twice.x[0];
+            t.x[19] = twice.x[16];
         }
         if (n % 2 == 0 && n / 2 >= lowest) {
             const BeatTerms& half = grids[static_cast<size_t>(n / 2 - lowest)];

@@ -16,7 +16,7 @@ namespace velorizer {
 
 // Below this share of the belief the best count is not trusted: the loop is
 // left alone, with its candidates named, rather than tagged with a guess.
-constexpr double kBeatsSureConfidence = 0.70;
+constexpr double kBeatsSureConfidence = 0.65;
 
 struct BeatCandidate {
     int32_t beats = 0;
@@ -42,7 +42,7 @@ BeatEstimate DetectBeats(const std::vector<float>& samples, double rate, double 
 
 // The terms each candidate count is scored by, for fitting the score's
 // weights and seeing why a loop went wrong (bench_detect prints them).
-constexpr size_t kBeatTerms = 18;
+constexpr size_t kBeatTerms = 22;
 struct BeatTerms {
     int32_t beats = 0;
     double bpm = 0;
