@@ -160,6 +160,10 @@ void BatchRun::RunInOrder(BatchObserver& watch, BatchResult& result, int32_t pre
     // may mean listening to the whole file).
     const ChooseSettings choose = hooks.choose;
     const FilePlan* current = nullptr;
+    // Plans reach the journal in the files' order, whichever thread finished
+    // first: its records then list the run as it went, and undo names the
+    // files back from the last.
+    size_t handed = 0;
     if (choose && planner) {
         hooks.choose = [&current, choose](const std::string& path, const Inspection& found, clsAcidSettings& chosen) {
             if (current && current->found.device == found.device && current->found.inode == found.inode &&
@@ -174,11 +178,11 @@ void BatchRun::RunInOrder(BatchObserver& watch, BatchResult& result, int32_t pre
         const size_t index = result.visited;
         ahead.At(index);
         if (planner) {
+            for (auto& [i, plan] : ahead.Planned()) planned.emplace(i, std::move(plan));
             std::vector<FileChange> upcoming;
-            for (auto& [i, plan] : ahead.Planned()) {
-                if (!plan.refusal.Refuses()) upcoming.push_back(plan.change);
-                planned.emplace(i, std::move(plan));
-            }
+            handed = std::max(handed, index);
+            for (auto it = planned.find(handed); it != planned.end(); it = planned.find(++handed))
+                if (!it->second.refusal.Refuses()) upcoming.push_back(it->second.change);
             if (!upcoming.empty()) recorder_->Upcoming(std::move(upcoming));
             planned.erase(planned.begin(), planned.lower_bound(index));
             const auto it = planned.find(index);

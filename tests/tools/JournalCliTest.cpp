@@ -390,6 +390,17 @@ TEST(Journal, FilesTaggedAtOnceEndAsOneAtATimeLeavesThemAndAreUndone) {
         return std::make_pair(r.status, lines);
     };
     const auto sequential = tag(one, "1");
+    // Its journal lists the files in the order they were done, whichever of
+    // the threads reading ahead planned one first.
+    std::vector<std::string> journalled, done;
+    std::ifstream journal(dir / ("state/velorizer/runs/" + RunIds(dir).back() + ".journal"));
+    for (std::string word, number, path; journal >> word;)
+        if (word == "change" && journal >> number >> path) journalled.push_back(path);
+    for (const std::string& row : Lines(Velorize({"--show", "--format", "csv", "--jobs", "1", one}, dir).out))
+        if (std::find(journalled.begin(), journalled.end(), row.substr(0, row.find(','))) != journalled.end())
+            done.push_back(row.substr(0, row.find(',')));
+    EXPECT_GT(journalled.size(), 240u);
+    EXPECT_EQ(journalled, done);
     const auto concurrent = tag(many, "4");
     EXPECT_EQ(concurrent.first, 1) << "files were left alone";
     EXPECT_EQ(concurrent.first, sequential.first);
