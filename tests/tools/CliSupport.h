@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
+#include <pty.h>
 #include <sstream>
 #include <string>
 #include <sys/ptrace.h>
@@ -183,6 +184,47 @@ inline void TraceSyscalls(pid_t pid, const std::function<void(long nr)>& entered
             continue;
         entered(static_cast<long>(info.entry.nr));
     }
+}
+
+// velorize on a terminal of its own, its messages in `dir`/log, its journal
+// in `dir`/state; the caller answers through `master`.
+inline pid_t OnATerminal(const TempDir& dir, const std::vector<std::string>& args, int& master) {
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::dup2(::open((dir / "log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>("velorize")};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kVelorize.c_str(), argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Reads the terminal, adding to `seen`, until velorize asks its next question.
+inline bool WaitForQuestion(int master, std::string& seen) {
+    const size_t from = seen.size();
+    char buf[512];
+    for (ssize_t n; seen.find("[C]ancel: ", from) == std::string::npos && (n = ::read(master, buf, sizeof buf)) > 0;)
+        seen.append(buf, static_cast<size_t>(n));
+    return seen.find("[C]ancel: ", from) != std::string::npos;
+}
+
+inline bool WaitForQuestion(int master) {
+    std::string seen;
+    return WaitForQuestion(master, seen);
+}
+
+// Reads the terminal to its end, adding to `seen`, and returns the exit status.
+inline int Finish(pid_t pid, int master, std::string* seen = nullptr) {
+    char buf[512];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+        if (seen) seen->append(buf, static_cast<size_t>(n));
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // velorize, its journal in `dir`/state.

@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <random>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -422,45 +421,6 @@ TEST(Journal, FilesTaggedAtOnceEndAsOneAtATimeLeavesThemAndAreUndone) {
     EXPECT_EQ(undo.status, 0) << undo.err;
     for (const auto& [n, bytes] : before) EXPECT_TRUE(ReadBytes(many + n) == bytes) << n << " not restored";
 }
-
-namespace {
-
-// velorize on a terminal of its own, its messages in `dir`/log, its journal
-// in `dir`/state; the caller answers through `master`.
-pid_t OnATerminal(const TempDir& dir, const std::vector<std::string>& args, int& master) {
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        ::dup2(::open((dir / "log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
-        std::vector<char*> argv{const_cast<char*>("velorize")};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(kVelorize.c_str(), argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-// Reads the terminal until velorize asks its question.
-bool WaitForQuestion(int master) {
-    std::string seen;
-    char buf[512];
-    for (ssize_t n; seen.find("[C]ancel: ") == std::string::npos && (n = ::read(master, buf, sizeof buf)) > 0;)
-        seen.append(buf, static_cast<size_t>(n));
-    return seen.find("[C]ancel: ") != std::string::npos;
-}
-
-int Finish(pid_t pid, int master) {
-    char buf[512];
-    while (::read(master, buf, sizeof buf) > 0) {
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(master);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
 
 TEST(Journal, ARunStillGoingIsNeitherCleanedAwayNorUndoneAndOneKilledBeforeAChangeLeavesNone) {
     TempDir dir;

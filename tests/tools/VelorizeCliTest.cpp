@@ -7,7 +7,6 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
-#include <pty.h>
 #include <sstream>
 #include <sys/syscall.h>
 
@@ -161,28 +160,18 @@ TEST(VelorizeCli, OnATerminalItAsksAndCancelStopsTheRun) {
         ::chmod(files.back().c_str(), 0444);
     }
     const Bytes untouched = ReadBytes(files[2]);
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        // Messages to a file: the questions must still reach the terminal.
-        ::dup2(::open((dir / "log").c_str(), O_WRONLY | O_CREAT, 0600), 2);
-        ::execl(kVelorize.c_str(), "velorize", "--loop", "4", dir.path().c_str(), nullptr);
-        ::_exit(127);
-    }
+    // Messages to a file: the questions must still reach the terminal.
     // Answer Yes to the first question and Cancel to the second.
+    int master = -1;
+    const pid_t pid = OnATerminal(dir, {"--loop", "4", dir.path()}, master);
     std::string all;
-    size_t prompts = 0, asked = 0;
-    char buf[1024];
-    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) {
-        all.append(buf, static_cast<size_t>(n));
-        for (size_t at; (at = all.find("[C]ancel: ", asked)) != std::string::npos; asked = at + 10)
-            ASSERT_EQ(::write(master, ++prompts == 1 ? "y\n" : "c\n", 2), 2);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(master);
-    EXPECT_EQ(WEXITSTATUS(status), 3);
+    ASSERT_TRUE(WaitForQuestion(master, all));
+    ASSERT_EQ(::write(master, "y\n", 2), 2);
+    ASSERT_TRUE(WaitForQuestion(master, all));
+    ASSERT_EQ(::write(master, "c\n", 2), 2);
+    EXPECT_EQ(Finish(pid, master, &all), 3);
+    size_t prompts = 0;
+    for (size_t at = 0; (at = all.find("[C]ancel: ", at)) != std::string::npos; at += 10) ++prompts;
     EXPECT_EQ(prompts, 2u);
     EXPECT_TRUE(Contains(all, "read-only file '" + (dir / "2\\x1b[2A.wav") + "'?")) << all;
     EXPECT_FALSE(Contains(all, "\x1b[2A"));
